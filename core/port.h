@@ -1,0 +1,19 @@
+// Opening the port, the wake-up byte and the line's break condition. A port
+// whose name ends in ".vcd" is a recording: a Value Change Dump file of the
+// break line instead of a device.
+#pragma once
+
+#include "../platform/platform.h"
+
+typedef PlatHandle PortHandle;
+const PortHandle INVALID_HANDLE_VALUE = PLAT_INVALID_HANDLE;
+
+PortHandle open_port(const char* name);
+bool close_port(PortHandle port);
+// One zero byte, then 100 ms for the device to wake.
+void send_wakeup(PortHandle port);
+// 0 on success, else the system's error number.
+int port_break_on(PortHandle port);
+int port_break_off(PortHandle port);
+
+bool is_recording_name(const char* name);

@@ -1,0 +1,49 @@
+// The only way tarvik reaches the operating system. One backend per system
+// (posix.cpp, win32.cpp) is chosen at link time; the tests link a fake one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A port or file handle: a file descriptor on POSIX, a HANDLE on Windows.
+typedef std::intptr_t PlatHandle;
+const PlatHandle PLAT_INVALID_HANDLE = -1;
+
+// High-resolution counter.
+bool plat_counter_frequency(std::int64_t* frequency); // false: no such counter
+std::int64_t plat_counter();
+
+// Serial port.
+PlatHandle plat_open_port(const char* name);
+bool plat_close_port(PlatHandle port);
+// Writes one byte; gives up after about a second when the device cannot take
+// it, so that flow control never hangs a run.
+bool plat_write_byte(PlatHandle port, unsigned char byte);
+// Line break condition; 0 on success, else the system's error number.
+int plat_break_on(PlatHandle port);
+int plat_break_off(PlatHandle port);
+
+// Plain files written by the recording port.
+PlatHandle plat_create_file(const char* name);
+bool plat_write_file(PlatHandle file, const char* data, std::size_t length);
+
+void plat_sleep_ms(unsigned ms);
+
+// Frame priorities; on failure *error holds the system's error number.
+bool plat_raise_process_priority(long* error);
+bool plat_raise_thread_priority(long* error);
+bool plat_normal_process_priority();
+bool plat_normal_thread_priority();
+
+// Finest period of the periodic timer, in whole milliseconds.
+bool plat_timer_min_period_ms(unsigned* ms);
+
+// Periodic 1 ms tick timer that sets an auto-reset event.
+void plat_begin_timer_period();
+void plat_end_timer_period();
+std::intptr_t plat_create_tick_event(); // 0 on failure
+void plat_close_tick_event(std::intptr_t event);
+std::intptr_t plat_start_periodic_tick(std::intptr_t event); // 0 on failure
+void plat_kill_periodic_tick(std::intptr_t timer_id);
+// Consumes the event's signal, waiting at most timeout_ms for it.
+bool plat_wait_tick(std::intptr_t event, unsigned timeout_ms);

@@ -1,0 +1,224 @@
+// Linux backend: serial ports through termios ioctls, the counter through
+// CLOCK_MONOTONIC, the periodic tick through a timerfd.
+#include "platform.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/timerfd.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+const std::int64_t NANOSECONDS = 1000000000;
+// High enough to preempt busy user processes, below the kernel's threaded
+// interrupt handlers (50) so the serial driver still runs.
+const int FRAME_FIFO_PRIORITY = 49;
+const int WAKEUP_LIMIT_MS = 1000;
+
+// "COM1".."COM256" name the first serial ports, as Windows programs expect.
+bool com_device(const char* name, char* path, std::size_t size) {
+    if (std::strncmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9')
+        return false;
+    int number = 0;
+    for (const char* p = name + 3; *p; ++p) {
+        if (*p < '0' || *p > '9' || number > 256)
+            return false;
+        number = number * 10 + (*p - '0');
+    }
+    if (number > 256)
+        return false;
+    std::snprintf(path, size, "/dev/ttyS%d", number - 1);
+    return true;
+}
+
+int break_ioctl(PlatHandle port, unsigned long request) {
+    return ioctl(static_cast<int>(port), request) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+bool plat_counter_frequency(std::int64_t* frequency) {
+    timespec res;
+    if (clock_getres(CLOCK_MONOTONIC, &res) != 0)
+        return false;
+    *frequency = NANOSECONDS;
+    return true;
+}
+
+std::int64_t plat_counter() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * NANOSECONDS + now.tv_nsec;
+}
+
+PlatHandle plat_open_port(const char* name) {
+    char device[32];
+    const char* path = com_device(name, device, sizeof device) ? device : name;
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return PLAT_INVALID_HANDLE;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags != -1)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (isatty(fd))
+        ioctl(fd, TIOCEXCL);
+    return fd;
+}
+
+bool plat_close_port(PlatHandle port) {
+    int fd = static_cast<int>(port);
+    if (isatty(fd))
+        ioctl(fd, TIOCNXCL); // leave the port usable for whoever else holds it
+    return close(fd) == 0;
+}
+
+bool plat_write_byte(PlatHandle port, unsigned char byte) {
+    int fd = static_cast<int>(port);
+    pollfd p = {fd, POLLOUT, 0};
+    if (poll(&p, 1, WAKEUP_LIMIT_MS) != 1 || !(p.revents & POLLOUT))
+        return false;
+    if (write(fd, &byte, 1) != 1)
+        return false;
+    if (!isatty(fd))
+        return true;
+    // Wait for the byte to leave, as a synchronous write does; when flow
+    // control holds it, drop it rather than hang now or at close.
+    for (int waited = 0;; ++waited) {
+        int queued = 0;
+        if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued == 0)
+            return true;
+        if (waited == WAKEUP_LIMIT_MS) {
+            tcflush(fd, TCOFLUSH);
+            return false;
+        }
+        plat_sleep_ms(1);
+    }
+}
+
+int plat_break_on(PlatHandle port) {
+    return break_ioctl(port, TIOCSBRK);
+}
+int plat_break_off(PlatHandle port) {
+    return break_ioctl(port, TIOCCBRK);
+}
+
+PlatHandle plat_create_file(const char* name) {
+    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd < 0 ? PLAT_INVALID_HANDLE : fd;
+}
+
+bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
+    while (length > 0) {
+        ssize_t n = write(static_cast<int>(file), data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void plat_sleep_ms(unsigned ms) {
+    timespec t = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+// The process part: memory locked (pages lock as they are touched, so nothing
+// is faulted in wholesale) and the highest nice value.
+bool plat_raise_process_priority(long* error) {
+    if (setpriority(PRIO_PROCESS, 0, -20) != 0) {
+        *error = errno;
+        return false;
+    }
+    if (mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool plat_raise_thread_priority(long* error) {
+    sched_param p;
+    std::memset(&p, 0, sizeof p);
+    p.sched_priority = FRAME_FIFO_PRIORITY;
+    if (sched_setscheduler(0, SCHED_FIFO, &p) != 0) {
+        *error = errno;
+        return false;
+    }
+    return true;
+}
+
+bool plat_normal_process_priority() {
+    munlockall();
+    return setpriority(PRIO_PROCESS, 0, 0) == 0;
+}
+
+bool plat_normal_thread_priority() {
+    sched_param p;
+    std::memset(&p, 0, sizeof p);
+    return sched_setscheduler(0, SCHED_OTHER, &p) == 0;
+}
+
+bool plat_timer_min_period_ms(unsigned* ms) {
+    timespec res;
+    if (clock_getres(CLOCK_MONOTONIC, &res) != 0)
+        return false;
+    std::int64_t ns = static_cast<std::int64_t>(res.tv_sec) * NANOSECONDS + res.tv_nsec;
+    *ms = static_cast<unsigned>((ns + 999999) / 1000000);
+    return true;
+}
+
+// Linux timers need no resolution request.
+void plat_begin_timer_period() {}
+void plat_end_timer_period() {}
+
+std::intptr_t plat_create_tick_event() {
+    int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
+    return fd < 0 ? 0 : fd + 1; // 0 means no event, fd 0 is valid
+}
+
+void plat_close_tick_event(std::intptr_t event) {
+    close(static_cast<int>(event - 1));
+}
+
+std::intptr_t plat_start_periodic_tick(std::intptr_t event) {
+    itimerspec spec;
+    spec.it_interval.tv_sec = 0;
+    spec.it_interval.tv_nsec = 1000000;
+    spec.it_value = spec.it_interval;
+    if (timerfd_settime(static_cast<int>(event - 1), 0, &spec, nullptr) != 0)
+        return 0;
+    return event;
+}
+
+void plat_kill_periodic_tick(std::intptr_t timer_id) {
+    itimerspec off;
+    std::memset(&off, 0, sizeof off);
+    timerfd_settime(static_cast<int>(timer_id - 1), 0, &off, nullptr);
+}
+
+bool plat_wait_tick(std::intptr_t event, unsigned timeout_ms) {
+    int fd = static_cast<int>(event - 1);
+    pollfd p = {fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&p, 1, static_cast<int>(timeout_ms));
+    } while (ready < 0 && errno == EINTR);
+    if (ready != 1)
+        return false;
+    std::uint64_t expirations;
+    return read(fd, &expirations, sizeof expirations) == sizeof expirations;
+}

@@ -1,0 +1,7 @@
+#!/bin/sh
+# Installs what building and testing tarvik needs on Debian 12 (run as root).
+set -e
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+    cmake make g++ libc6-dev libgtest-dev >/dev/null

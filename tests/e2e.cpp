@@ -1,0 +1,119 @@
+#include "e2e.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <pty.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Pty open_pty() {
+    Pty pty;
+    char name[128];
+    if (openpty(&pty.master, &pty.slave, name, nullptr, nullptr) != 0)
+        std::abort();
+    pty.name = name;
+    fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    return pty;
+}
+
+void close_pty(Pty& pty) {
+    close(pty.master);
+    close(pty.slave);
+    pty.master = pty.slave = -1;
+}
+
+std::string read_master(const Pty& pty) {
+    std::string out;
+    char buf[256];
+    for (;;) {
+        ssize_t n = read(pty.master, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string temp_path(const std::string& leaf) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir ? dir : "/tmp") + "/tarvik-test-" + std::to_string(getpid()) + "-" +
+           leaf;
+}
+
+std::string without_warnings(const std::string& out) {
+    std::istringstream in(out);
+    std::string line, kept;
+    while (std::getline(in, line))
+        if (line.rfind("Warning: ", 0) != 0)
+            kept += line + "\n";
+    return kept;
+}
+
+namespace {
+
+LineChanges parse_ioctl_log(const std::string& text) {
+    LineChanges changes;
+    std::istringstream in(text);
+    char kind;
+    long long ns;
+    while (in >> kind >> ns)
+        changes.push_back({ns, kind == 'S'});
+    return changes;
+}
+
+} // namespace
+
+RunResult run_tarvik(const std::vector<std::string>& args, const std::string& stdin_text) {
+    std::string log = temp_path("ioctl.log");
+    std::remove(log.c_str());
+    int out_pipe[2], in_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(in_pipe) != 0)
+        std::abort();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(in_pipe[0], 0);
+        close(out_pipe[0]);
+        close(in_pipe[1]);
+        setenv("LD_PRELOAD", TARVIK_IOCTL_RECORDER, 1);
+        setenv("TARVIK_IOCTL_LOG", log.c_str(), 1);
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(TARVIK_BINARY));
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(TARVIK_BINARY, argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(in_pipe[0]);
+    if (!stdin_text.empty() && write(in_pipe[1], stdin_text.data(), stdin_text.size()) < 0)
+        std::abort();
+    close(in_pipe[1]);
+    RunResult r;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out_pipe[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            r.out.append(buf, static_cast<std::size_t>(n));
+    close(out_pipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.ioctls = parse_ioctl_log(read_file(log));
+    std::remove(log.c_str());
+    return r;
+}

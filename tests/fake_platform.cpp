@@ -1,0 +1,193 @@
+#include "fake_platform.h"
+
+namespace {
+
+const PlatHandle FAKE_PORT = 3;
+const PlatHandle FIRST_FILE = 100;
+
+struct Fake {
+    FakeConfig config;
+    std::int64_t now = 0;
+    std::vector<FakeCall> calls;
+    std::map<PlatHandle, std::string> file_names;
+    std::map<std::string, std::string> files;
+    PlatHandle next_file = FIRST_FILE;
+    std::int64_t tick_origin = 0;
+    std::int64_t ticks_consumed = 0;
+} fake;
+
+void log(FakeOp op, std::int64_t value = 0, const std::string& text = std::string()) {
+    fake.calls.push_back(FakeCall{op, fake.now, value, text});
+}
+
+std::int64_t tick_period() {
+    return fake.config.frequency / 1000;
+}
+
+} // namespace
+
+void fake_reset(const FakeConfig& config) {
+    fake = Fake();
+    fake.config = config;
+    fake.now = config.start;
+}
+
+const std::vector<FakeCall>& fake_calls() {
+    return fake.calls;
+}
+
+std::vector<FakeCall> fake_calls_of(FakeOp op) {
+    std::vector<FakeCall> out;
+    for (const FakeCall& c : fake.calls)
+        if (c.op == op)
+            out.push_back(c);
+    return out;
+}
+
+std::int64_t fake_now() {
+    return fake.now;
+}
+void fake_advance(std::int64_t ticks) {
+    fake.now += ticks;
+}
+
+std::string fake_file(const std::string& name) {
+    return fake.files[name];
+}
+
+std::vector<std::pair<std::int64_t, bool>> fake_line_changes() {
+    std::vector<std::pair<std::int64_t, bool>> out;
+    for (const FakeCall& c : fake.calls)
+        if (c.op == OP_BREAK_ON || c.op == OP_BREAK_OFF)
+            out.push_back({c.time, c.op == OP_BREAK_ON});
+    return out;
+}
+
+bool plat_counter_frequency(std::int64_t* frequency) {
+    if (!fake.config.has_counter)
+        return false;
+    *frequency = fake.config.frequency;
+    return true;
+}
+
+std::int64_t plat_counter() {
+    fake.now += fake.config.step;
+    return fake.now;
+}
+
+PlatHandle plat_open_port(const char* name) {
+    log(OP_OPEN, 0, name);
+    return fake.config.open_fails ? PLAT_INVALID_HANDLE : FAKE_PORT;
+}
+
+bool plat_close_port(PlatHandle port) {
+    log(OP_CLOSE, port);
+    return true;
+}
+
+bool plat_write_byte(PlatHandle, unsigned char byte) {
+    log(OP_WRITE_BYTE, byte);
+    return true;
+}
+
+int plat_break_on(PlatHandle) {
+    log(OP_BREAK_ON);
+    return 0;
+}
+
+int plat_break_off(PlatHandle) {
+    log(OP_BREAK_OFF);
+    return 0;
+}
+
+PlatHandle plat_create_file(const char* name) {
+    if (fake.config.open_fails)
+        return PLAT_INVALID_HANDLE;
+    fake.file_names[fake.next_file] = name;
+    fake.files[name].clear();
+    return fake.next_file++;
+}
+
+bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
+    fake.files[fake.file_names[file]].append(data, length);
+    return true;
+}
+
+void plat_sleep_ms(unsigned ms) {
+    log(OP_SLEEP, ms);
+    fake.now += static_cast<std::int64_t>(ms) * fake.config.frequency / 1000;
+}
+
+bool plat_raise_process_priority(long* error) {
+    log(OP_RAISE_PROCESS);
+    *error = fake.config.process_error;
+    return fake.config.process_error == 0;
+}
+
+bool plat_raise_thread_priority(long* error) {
+    log(OP_RAISE_THREAD);
+    *error = fake.config.thread_error;
+    return fake.config.thread_error == 0;
+}
+
+bool plat_normal_process_priority() {
+    log(OP_NORMAL_PROCESS);
+    return true;
+}
+
+bool plat_normal_thread_priority() {
+    log(OP_NORMAL_THREAD);
+    return true;
+}
+
+bool plat_timer_min_period_ms(unsigned* ms) {
+    *ms = fake.config.min_period_ms;
+    return !fake.config.caps_fail;
+}
+
+void plat_begin_timer_period() {
+    log(OP_TIMER_BEGIN);
+}
+void plat_end_timer_period() {
+    log(OP_TIMER_END);
+}
+
+std::intptr_t plat_create_tick_event() {
+    log(OP_EVENT_CREATE);
+    return fake.config.event_fails ? 0 : 7;
+}
+
+void plat_close_tick_event(std::intptr_t event) {
+    log(OP_EVENT_CLOSE, event);
+}
+
+std::intptr_t plat_start_periodic_tick(std::intptr_t) {
+    log(OP_TICK_START);
+    if (fake.config.tick_start_fails)
+        return 0;
+    fake.tick_origin = fake.now;
+    fake.ticks_consumed = 0;
+    return 9;
+}
+
+void plat_kill_periodic_tick(std::intptr_t timer_id) {
+    log(OP_TICK_KILL, timer_id);
+}
+
+// Ticks fall every millisecond from the timer's start; a wait consumes every
+// tick so far, or blocks until the next one.
+bool plat_wait_tick(std::intptr_t, unsigned timeout_ms) {
+    log(OP_TICK_WAIT);
+    if (fake.config.ticks_stop) {
+        fake.now += static_cast<std::int64_t>(timeout_ms) * fake.config.frequency / 1000;
+        return false;
+    }
+    std::int64_t ticks = (fake.now - fake.tick_origin) / tick_period();
+    if (ticks > fake.ticks_consumed) {
+        fake.ticks_consumed = ticks;
+        return true;
+    }
+    fake.ticks_consumed += 1;
+    fake.now = fake.tick_origin + fake.ticks_consumed * tick_period();
+    return true;
+}

@@ -1,0 +1,62 @@
+// A platform for tests: a virtual counter that advances by a fixed step at
+// every reading, and a log of everything the system asks of the platform.
+#pragma once
+
+#include "../platform/platform.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+enum FakeOp {
+    OP_OPEN,
+    OP_CLOSE,
+    OP_WRITE_BYTE,
+    OP_BREAK_ON,
+    OP_BREAK_OFF,
+    OP_SLEEP,
+    OP_RAISE_PROCESS,
+    OP_RAISE_THREAD,
+    OP_NORMAL_PROCESS,
+    OP_NORMAL_THREAD,
+    OP_TIMER_BEGIN,
+    OP_TIMER_END,
+    OP_EVENT_CREATE,
+    OP_EVENT_CLOSE,
+    OP_TICK_START,
+    OP_TICK_KILL,
+    OP_TICK_WAIT,
+};
+
+struct FakeCall {
+    FakeOp op;
+    std::int64_t time;  // virtual counter value when the call was made
+    std::int64_t value; // byte written, ms slept, ...
+    std::string text;   // port name opened
+};
+
+struct FakeConfig {
+    std::int64_t frequency = 10000000;
+    std::int64_t step = 1;
+    std::int64_t start = 1000000;
+    bool has_counter = true;
+    bool open_fails = false;
+    long process_error = 0; // non-zero: raising fails with this error
+    long thread_error = 0;
+    bool event_fails = false;
+    bool tick_start_fails = false;
+    bool ticks_stop = false;
+    bool caps_fail = false;
+    unsigned min_period_ms = 1;
+};
+
+void fake_reset(const FakeConfig& config = FakeConfig());
+const std::vector<FakeCall>& fake_calls();
+std::vector<FakeCall> fake_calls_of(FakeOp op);
+std::int64_t fake_now();
+void fake_advance(std::int64_t ticks);
+// Contents of a file the system created (recordings), by name.
+std::string fake_file(const std::string& name);
+// Line changes as (time, on) pairs.
+std::vector<std::pair<std::int64_t, bool>> fake_line_changes();

@@ -1,0 +1,140 @@
+#include "script.h"
+
+#include "../core/frame.h"
+#include "../core/timing.h"
+#include "convert.h"
+
+#include <cerrno>
+#include <cstring>
+
+void reader_init(ScriptReader* reader, std::FILE* file) {
+    reader->file = file;
+    reader->pending = NO_PENDING;
+    reader->ended = false;
+}
+
+namespace {
+
+int raw_char(ScriptReader* r) {
+    if (r->pending != NO_PENDING) {
+        int c = r->pending;
+        r->pending = NO_PENDING;
+        return c;
+    }
+    return std::getc(r->file);
+}
+
+int next_char(ScriptReader* r) {
+    if (r->ended)
+        return EOF;
+    int c = raw_char(r);
+    if (c == '\r') {
+        int next = raw_char(r);
+        if (next == '\n')
+            return '\n';
+        r->pending = next;
+    }
+    if (c == EOF || c == 0x1A) {
+        r->ended = true;
+        return EOF;
+    }
+    return c;
+}
+
+struct ScriptState {
+    std::int32_t delay;
+    char token[SCRIPT_PIECE_SIZE];
+    bool has_token;
+    command_code code;
+};
+
+void wait_ms(std::int32_t delay) {
+    const std::int64_t target = static_cast<std::int64_t>(delay) * timing.frequency / 1000;
+    const std::int64_t start = plat_counter();
+    do {
+        plat_sleep_ms(1);
+    } while (plat_counter() - start < target);
+}
+
+// Returns whether the line's command resolved to a frame.
+bool resolve_token(ScriptState* s, RobotModel model) {
+    if (s->token[0] == '0' && s->token[1] == 'x') {
+        scan_hex32(s->token + 2, &s->code);
+        return true;
+    }
+    s->code = lookup_command(s->token, model);
+    return s->code != 0;
+}
+
+void play_line(ScriptState* s, char* line, PortHandle port, RobotModel model) {
+    std::size_t n = std::strlen(line);
+    if (n > 0 && line[n - 1] == '\n')
+        line[--n] = '\0';
+    if (n == 0 || line[0] == '#')
+        return;
+    char token[SCRIPT_PIECE_SIZE];
+    int items = scan_delay_and_token(line, &s->delay, token, sizeof token);
+    if (items == 2) {
+        std::memcpy(s->token, token, sizeof token);
+        s->has_token = true;
+    }
+    if (!s->has_token)
+        return; // nothing to send yet
+    wait_ms(s->delay);
+    if (resolve_token(s, model))
+        send_frame(port, s->code, model, true);
+}
+
+} // namespace
+
+bool read_piece(ScriptReader* reader, char piece[SCRIPT_PIECE_SIZE]) {
+    int n = 0;
+    while (n < SCRIPT_PIECE_SIZE - 1) {
+        int c = next_char(reader);
+        if (c == EOF)
+            break;
+        piece[n++] = static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    piece[n] = '\0';
+    return n > 0 && !std::ferror(reader->file);
+}
+
+int run_script(PortHandle port, const char* path, RobotModel model) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);
+        return 1;
+    }
+    ScriptReader reader;
+    reader_init(&reader, file);
+    ScriptState state;
+    state.delay = 0;
+    state.token[0] = '\0';
+    state.has_token = false;
+    state.code = 0;
+
+    char piece[SCRIPT_PIECE_SIZE];
+    bool first = true;
+    int status = 0;
+    for (;;) {
+        errno = 0;
+        bool got = read_piece(&reader, piece);
+        if (std::ferror(file)) {
+            // A directory opens on some systems but cannot be read as a file.
+            if (first && errno == EISDIR)
+                std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);
+            else
+                std::printf("tarvik: error reading file %s, errno=%d\n", path, errno);
+            status = 1;
+            break;
+        }
+        if (!got)
+            break;
+        first = false;
+        play_line(&state, piece, port, model);
+    }
+    std::fclose(file);
+    return status;
+}
