@@ -36,6 +36,7 @@ FrameResult send_frame(PortHandle port, command_code code, RobotModel model, boo
     }
     port_break_off(port);
 
+    port_idle(port);
     stop_tick_timer();
     plat_normal_process_priority();
     FrameResult result;

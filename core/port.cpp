@@ -50,3 +50,8 @@ int port_break_off(PortHandle port) {
     }
     return plat_break_off(port);
 }
+
+void port_idle(PortHandle port) {
+    if (recording_is_open(port))
+        recording_idle(port);
+}

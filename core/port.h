@@ -15,5 +15,7 @@ void send_wakeup(PortHandle port);
 // 0 on success, else the system's error number.
 int port_break_on(PortHandle port);
 int port_break_off(PortHandle port);
+// Called when a frame has ended: the line stays off for a while.
+void port_idle(PortHandle port);
 
 bool is_recording_name(const char* name);

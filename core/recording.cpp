@@ -5,10 +5,10 @@
 
 namespace {
 
-// Text is kept in memory and written out between pulses (at a break off, the
-// wake-up and the close), so that no file write ever lengthens a lead-in.
+// Text is kept in memory and written out only while the line is idle (after a
+// frame, at the wake-up and the close): a file write can take milliseconds.
+// One frame needs well under a kilobyte.
 const int BUFFER_SIZE = 4096;
-const int FLUSH_AT = 2048;
 
 struct Recording {
     PlatHandle file;
@@ -94,9 +94,12 @@ bool recording_is_open(PlatHandle file) {
 void recording_line(PlatHandle file, bool break_on) {
     if (Recording* r = find(file)) {
         change(*r, break_on ? "1!\n" : "0!\n");
-        if (!break_on && r->used >= FLUSH_AT)
-            flush(*r);
     }
+}
+
+void recording_idle(PlatHandle file) {
+    if (Recording* r = find(file))
+        flush(*r);
 }
 
 // The wake-up span runs from the byte to the next line change (or the end).

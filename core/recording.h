@@ -8,4 +8,5 @@ PlatHandle recording_open(const char* name);
 bool recording_is_open(PlatHandle file);
 void recording_line(PlatHandle file, bool break_on);
 void recording_wakeup(PlatHandle file);
+void recording_idle(PlatHandle file);
 bool recording_close(PlatHandle file);

@@ -41,6 +41,56 @@ bool com_device(const char* name, char* path, std::size_t size) {
     return true;
 }
 
+// The kernel lets realtime threads use only part of each period (95 % by
+// default) and then stops them for the rest of it, which would cut a frame
+// in the middle. Back-to-back frames keep below that share by resting, at
+// normal priority, before a frame when the last one needs it.
+struct RealtimeBudget {
+    bool read;
+    double duty_limit; // 1 or more: the kernel sets no limit
+    bool in_frame;
+    bool had_frame;
+    std::int64_t frame_start;
+    std::int64_t frame_end;
+} budget;
+
+long read_proc_number(const char* path, long fallback) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fallback;
+    char text[32];
+    ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0)
+        return fallback;
+    text[n] = '\0';
+    return std::strtol(text, nullptr, 10);
+}
+
+void rest_before_realtime() {
+    if (!budget.read) {
+        long runtime = read_proc_number("/proc/sys/kernel/sched_rt_runtime_us", 950000);
+        long period = read_proc_number("/proc/sys/kernel/sched_rt_period_us", 1000000);
+        // A tenth below the limit leaves room for a frame straddling a period.
+        budget.duty_limit = runtime < 0 || period <= 0
+                                ? 1.0
+                                : static_cast<double>(runtime) / static_cast<double>(period) - 0.1;
+        budget.read = true;
+    }
+    if (!budget.had_frame || budget.duty_limit >= 1.0)
+        return;
+    double limit = budget.duty_limit > 0.05 ? budget.duty_limit : 0.05;
+    double frame = static_cast<double>(budget.frame_end - budget.frame_start);
+    std::int64_t rest = static_cast<std::int64_t>(frame * (1.0 - limit) / limit);
+    std::int64_t left = budget.frame_end + rest - plat_counter();
+    if (left > 0) {
+        timespec t = {static_cast<time_t>(left / NANOSECONDS),
+                      static_cast<long>(left % NANOSECONDS)};
+        while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+        }
+    }
+}
+
 int break_ioctl(PlatHandle port, unsigned long request) {
     return ioctl(static_cast<int>(port), request) == 0 ? 0 : errno;
 }
@@ -151,6 +201,7 @@ bool plat_raise_process_priority(long* error) {
 }
 
 bool plat_raise_thread_priority(long* error) {
+    rest_before_realtime();
     sched_param p;
     std::memset(&p, 0, sizeof p);
     p.sched_priority = FRAME_FIFO_PRIORITY;
@@ -158,6 +209,8 @@ bool plat_raise_thread_priority(long* error) {
         *error = errno;
         return false;
     }
+    budget.in_frame = true;
+    budget.frame_start = plat_counter();
     return true;
 }
 
@@ -169,7 +222,13 @@ bool plat_normal_process_priority() {
 bool plat_normal_thread_priority() {
     sched_param p;
     std::memset(&p, 0, sizeof p);
-    return sched_setscheduler(0, SCHED_OTHER, &p) == 0;
+    bool restored = sched_setscheduler(0, SCHED_OTHER, &p) == 0;
+    if (budget.in_frame) {
+        budget.frame_end = plat_counter();
+        budget.had_frame = true;
+        budget.in_frame = false;
+    }
+    return restored;
 }
 
 bool plat_timer_min_period_ms(unsigned* ms) {

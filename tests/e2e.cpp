@@ -39,19 +39,6 @@ std::string read_master(const Pty& pty) {
     return out;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string temp_path(const std::string& leaf) {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir ? dir : "/tmp") + "/tarvik-test-" + std::to_string(getpid()) + "-" +
-           leaf;
-}
-
 std::string without_warnings(const std::string& out) {
     std::istringstream in(out);
     std::string line, kept;

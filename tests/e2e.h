@@ -1,6 +1,7 @@
 // Running the real tarvik binary against pseudo-terminals and files.
 #pragma once
 
+#include "files.h"
 #include "frames.h"
 
 #include <string>
@@ -26,7 +27,5 @@ struct RunResult {
 // Runs tarvik with the ioctl recorder preloaded.
 RunResult run_tarvik(const std::vector<std::string>& args, const std::string& stdin_text = "");
 
-std::string read_file(const std::string& path);
-std::string temp_path(const std::string& leaf);
 // Output without the priority warnings a non-root user gets.
 std::string without_warnings(const std::string& out);

@@ -1,5 +1,8 @@
 #include "fake_platform.h"
 
+#include <cstdio>
+#include <unistd.h>
+
 namespace {
 
 const PlatHandle FAKE_PORT = 3;
@@ -17,7 +20,10 @@ struct Fake {
 } fake;
 
 void log(FakeOp op, std::int64_t value = 0, const std::string& text = std::string()) {
-    fake.calls.push_back(FakeCall{op, fake.now, value, text});
+    // Where output stands, so tests can tell what was printed between calls.
+    std::fflush(stdout);
+    long printed = static_cast<long>(lseek(1, 0, SEEK_CUR));
+    fake.calls.push_back(FakeCall{op, fake.now, value, text, printed});
 }
 
 std::int64_t tick_period() {

@@ -34,6 +34,7 @@ struct FakeCall {
     std::int64_t time;  // virtual counter value when the call was made
     std::int64_t value; // byte written, ms slept, ...
     std::string text;   // port name opened
+    long printed;       // bytes on standard output so far, when it is a file
 };
 
 struct FakeConfig {

@@ -26,7 +26,8 @@ std::vector<DecodedFrame> decode_frames(const LineChanges& changes, double ticks
         DecodedFrame f{0, 0, true, {units(i)}};
         f.well_formed = near(f.units[0], 8);
         ++i; // the break off that ends the lead-in
-        // Pairs of gap (the bit) and separator; a long gap or the end closes it.
+        // Pairs of gap (the bit) and separator, until the line stays off or
+        // the next lead-in begins.
         while (i + 1 < n && units(i) <= 6) {
             if (i + 2 >= n) {
                 f.well_formed = false;
@@ -35,6 +36,8 @@ std::vector<DecodedFrame> decode_frames(const LineChanges& changes, double ticks
             }
             double gap = units(i);
             double sep = units(i + 1);
+            if (sep > 6)
+                break;
             f.units.push_back(gap);
             f.units.push_back(sep);
             f.well_formed = f.well_formed && (near(gap, 1) || near(gap, 4)) && near(sep, 1);

@@ -1,6 +1,8 @@
 /* LD_PRELOAD recorder of the break ioctls: appends "S <ns>" or "C <ns>" to
  * the file named by TARVIK_IOCTL_LOG, stamped with CLOCK_MONOTONIC just
- * before the real call. */
+ * before the real call. Records are kept in memory and written at exit (or
+ * when the buffer fills), so the recorder adds no system call of its own to
+ * the pulses it measures. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -13,29 +15,40 @@
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 
+static ioctl_fn real_ioctl;
+static int log_fd = -1;
+static char buffer[1 << 16];
+static size_t used;
+
+static void flush_records(void) {
+    if (log_fd >= 0 && used > 0 && write(log_fd, buffer, used) != (ssize_t)used)
+        log_fd = -1;
+    used = 0;
+}
+
+__attribute__((destructor)) static void recorder_fini(void) { flush_records(); }
+
+__attribute__((constructor)) static void recorder_init(void) {
+    real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+    const char* path = getenv("TARVIK_IOCTL_LOG");
+    if (path)
+        log_fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
 int ioctl(int fd, unsigned long request, ...) {
-    static ioctl_fn real;
-    static int log_fd = -2;
     va_list ap;
     va_start(ap, request);
     void* arg = va_arg(ap, void*);
     va_end(ap);
-    if (!real)
-        real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
-    if (request == TIOCSBRK || request == TIOCCBRK) {
-        struct timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (log_fd == -2) {
-            const char* path = getenv("TARVIK_IOCTL_LOG");
-            log_fd = path ? open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
-        }
-        if (log_fd >= 0) {
-            char line[48];
-            int n = snprintf(line, sizeof line, "%c %lld\n", request == TIOCSBRK ? 'S' : 'C',
+    if (request != TIOCSBRK && request != TIOCCBRK)
+        return real_ioctl(fd, request, arg);
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    int result = real_ioctl(fd, request, arg);
+    if (used > sizeof buffer - 48)
+        flush_records();
+    used += (size_t)snprintf(buffer + used, sizeof buffer - used, "%c %lld\n",
+                             request == TIOCSBRK ? 'S' : 'C',
                              (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
-            if (write(log_fd, line, (size_t)n) != n)
-                log_fd = -1;
-        }
-    }
-    return real(fd, request, arg);
+    return result;
 }
