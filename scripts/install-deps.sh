@@ -4,4 +4,4 @@ set -e
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
-    cmake make g++ libc6-dev libgtest-dev >/dev/null
+    cmake make g++ libc6-dev libgtest-dev default-jdk-headless >/dev/null

@@ -63,6 +63,11 @@ LineChanges parse_ioctl_log(const std::string& text) {
 } // namespace
 
 RunResult run_tarvik(const std::vector<std::string>& args, const std::string& stdin_text) {
+    return run_recorded(TARVIK_BINARY, args, stdin_text);
+}
+
+RunResult run_recorded(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& stdin_text) {
     std::string log = temp_path("ioctl.log");
     std::remove(log.c_str());
     int out_pipe[2], in_pipe[2];
@@ -78,11 +83,11 @@ RunResult run_tarvik(const std::vector<std::string>& args, const std::string& st
         setenv("TARVIK_IOCTL_LOG", log.c_str(), 1);
         setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(TARVIK_BINARY));
+        argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(TARVIK_BINARY, argv.data());
+        execv(program.c_str(), argv.data());
         _exit(127);
     }
     close(out_pipe[1]);

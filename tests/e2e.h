@@ -24,7 +24,10 @@ struct RunResult {
     LineChanges ioctls; // break ioctls seen by the recorder, in ns
 };
 
-// Runs tarvik with the ioctl recorder preloaded.
+// Runs a program with the ioctl recorder preloaded.
+RunResult run_recorded(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& stdin_text = "");
+// Runs tarvik so.
 RunResult run_tarvik(const std::vector<std::string>& args, const std::string& stdin_text = "");
 
 // Output without the priority warnings a non-root user gets.

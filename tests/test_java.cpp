@@ -1,0 +1,59 @@
+// The Java library in a real JVM, through the example TarvikDLL class.
+#include "e2e.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+RunResult run_java(const char* classes, const std::string& main_class,
+                   const std::vector<std::string>& args) {
+    std::vector<std::string> all = {"-Xshare:off", "-Djava.library.path=" TARVIK_JAVA_LIBRARY_DIR,
+                                    "-cp", classes, main_class};
+    all.insert(all.end(), args.begin(), args.end());
+    return run_recorded(TARVIK_JAVA, all);
+}
+
+} // namespace
+
+TEST(JavaLibrary, SessionOnAPseudoTerminalAndARecording) {
+    Pty pty = open_pty();
+    std::string vcd = temp_path("java.vcd");
+    RunResult r = run_java(TARVIK_JAVA_TEST_CLASSES, "TarvikJavaTest", {pty.name, vcd});
+    // Only the harness's closing line: the library itself prints nothing.
+    EXPECT_EQ(r.out, "31 passed, 0 failed\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_master(pty), std::string(2, '\0')); // two wake-ups, then none
+
+    auto frames = decode_frames(r.ioctls, 1e9 / 1200);
+    ASSERT_EQ(frames.size(), 4u);
+    const std::uint32_t codes[] = {0x86, 0x86, 0x3AA, 0x28E};
+    const int bits[] = {8, 8, 12, 12};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(frames[i].code, codes[i]) << i;
+        EXPECT_EQ(frames[i].bits, bits[i]) << i;
+    }
+
+    std::vector<std::int64_t> wakeups;
+    auto recorded = decode_frames(parse_vcd(read_file(vcd), &wakeups), 1e9 / 1200);
+    ASSERT_EQ(recorded.size(), 1u);
+    EXPECT_EQ(recorded[0].code, 0xC4u);
+    EXPECT_EQ(wakeups.size(), 1u);
+    std::remove(vcd.c_str());
+    close_pty(pty);
+}
+
+TEST(JavaLibrary, ResultsDeclaredVoidAndTheExampleClass) {
+    Pty pty = open_pty();
+    RunResult r = run_java(TARVIK_JAVA_VOID_CLASSES, "TarvikDLL", {pty.name});
+    EXPECT_EQ(r.out, "1 passed, 0 failed\n");
+    auto frames = decode_frames(r.ioctls, 1e9 / 1200);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].code, 0x3AAu);
+    close_pty(pty);
+
+    r = run_java(TARVIK_JAVA_EXAMPLE_CLASSES, "TarvikDLL", {"stop"});
+    EXPECT_EQ(r.out, "stop = 0x8e\n");
+    EXPECT_EQ(r.status, 0);
+}
