@@ -1,7 +1,11 @@
 #!/bin/sh
-# Installs what building and testing tarvik needs on Debian 12 (run as root).
+# Installs what building and testing tarvik needs on Debian 12 (run as root):
+# the Linux toolchain and GoogleTest, a JDK for the Java library, and MinGW-w64
+# with 32-bit wine for the Windows deliverables.
 set -e
 export DEBIAN_FRONTEND=noninteractive
+dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
-    cmake make g++ libc6-dev libgtest-dev default-jdk-headless >/dev/null
+    cmake make g++ libc6-dev libgtest-dev default-jdk-headless \
+    g++-mingw-w64-i686 wine wine32 >/dev/null

@@ -63,11 +63,13 @@ LineChanges parse_ioctl_log(const std::string& text) {
 } // namespace
 
 RunResult run_tarvik(const std::vector<std::string>& args, const std::string& stdin_text) {
-    return run_recorded(TARVIK_BINARY, args, stdin_text);
+    std::vector<std::string> argv = {TARVIK_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_command(argv, stdin_text);
 }
 
-RunResult run_recorded(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& stdin_text) {
+RunResult run_command(const std::vector<std::string>& args, const std::string& stdin_text,
+                      bool record) {
     std::string log = temp_path("ioctl.log");
     std::remove(log.c_str());
     int out_pipe[2], in_pipe[2];
@@ -79,15 +81,16 @@ RunResult run_recorded(const std::string& program, const std::vector<std::string
         dup2(in_pipe[0], 0);
         close(out_pipe[0]);
         close(in_pipe[1]);
-        setenv("LD_PRELOAD", TARVIK_IOCTL_RECORDER, 1);
-        setenv("TARVIK_IOCTL_LOG", log.c_str(), 1);
-        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        if (record) {
+            setenv("LD_PRELOAD", TARVIK_IOCTL_RECORDER, 1);
+            setenv("TARVIK_IOCTL_LOG", log.c_str(), 1);
+            setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        }
         std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     close(out_pipe[1]);

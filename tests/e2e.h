@@ -24,10 +24,11 @@ struct RunResult {
     LineChanges ioctls; // break ioctls seen by the recorder, in ns
 };
 
-// Runs a program with the ioctl recorder preloaded.
-RunResult run_recorded(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& stdin_text = "");
-// Runs tarvik so.
+// Runs argv[0] (a path) with the arguments, standard input and output
+// captured, and, when record is set, the ioctl recorder preloaded.
+RunResult run_command(const std::vector<std::string>& argv, const std::string& stdin_text = "",
+                      bool record = true);
+// Runs the tarvik binary so.
 RunResult run_tarvik(const std::vector<std::string>& args, const std::string& stdin_text = "");
 
 // Output without the priority warnings a non-root user gets.

@@ -9,10 +9,11 @@ namespace {
 
 RunResult run_java(const char* classes, const std::string& main_class,
                    const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"-Xshare:off", "-Djava.library.path=" TARVIK_JAVA_LIBRARY_DIR,
-                                    "-cp", classes, main_class};
+    std::vector<std::string> all = {
+        TARVIK_JAVA, "-Xshare:off", "-Djava.library.path=" TARVIK_JAVA_LIBRARY_DIR,
+        "-cp",       classes,       main_class};
     all.insert(all.end(), args.begin(), args.end());
-    return run_recorded(TARVIK_JAVA, all);
+    return run_command(all);
 }
 
 } // namespace
