@@ -18,36 +18,48 @@ void raise_priorities(bool report) {
         std::printf("Warning: cannot set thread priority to time critical: err=%ld\n", error);
 }
 
+// Keeps the first failure: a vanished device fails every change after it.
+inline void note_error(int* error, int result) {
+    if (*error == 0)
+        *error = result;
+}
+
+// The line changes and waits of one frame. Run once dry first (no line
+// change, no wait) so that first-use costs - page faults, cold caches, code
+// not yet bound or translated - are paid before the first pulse, not in it.
+// A live frame always runs to its end, so the line is left off whatever
+// happened; a failed line change is only noted on the way.
+int pulses(PortHandle port, command_code code, RobotModel model, bool live) {
+    int error = live ? port_break_on(port) : 0;
+    timing.last_sample = plat_counter(); // anchors the frame
+    wait_units(live ? 8 : 0);
+    const unsigned bits = static_cast<unsigned>(code);
+    for (unsigned mask = top_bit(model); mask != 0; mask >>= 1) {
+        if (live)
+            note_error(&error, port_break_off(port));
+        wait_units(live ? ((bits & mask) ? 4 : 1) : 0);
+        if (live)
+            note_error(&error, port_break_on(port));
+        wait_units(live ? 1 : 0);
+    }
+    if (live)
+        note_error(&error, port_break_off(port));
+    return error;
+}
+
 } // namespace
 
 FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report) {
     raise_priorities(report);
+    pulses(port, code, model, false);
     start_tick_timer();
-
-    port_break_on(port);
-    timing.last_sample = plat_counter(); // anchors the frame
-    wait_units(8);
-    const unsigned bits = static_cast<unsigned>(code);
-    for (unsigned mask = top_bit(model); mask != 0; mask >>= 1) {
-        port_break_off(port);
-        wait_units((bits & mask) ? 4 : 1);
-        port_break_on(port);
-        wait_units(1);
-    }
-    port_break_off(port);
+    int error = pulses(port, code, model, true);
 
     port_idle(port);
     stop_tick_timer();
     plat_normal_process_priority();
     FrameResult result;
     result.thread_priority_restored = plat_normal_thread_priority();
+    result.device_gone = error != 0 && plat_device_gone(error);
     return result;
-}
-
-int frame_units(command_code code, RobotModel model) {
-    int units = 8;
-    const unsigned bits = static_cast<unsigned>(code);
-    for (unsigned mask = top_bit(model); mask != 0; mask >>= 1)
-        units += (bits & mask) ? 6 : 3;
-    return units;
 }

@@ -8,9 +8,7 @@
 
 struct FrameResult {
     bool thread_priority_restored;
+    bool device_gone; // a line change failed because the device went away
 };
 
 FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report);
-
-// Units a frame of this code and model lasts.
-int frame_units(command_code code, RobotModel model);

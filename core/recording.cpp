@@ -5,18 +5,25 @@
 
 namespace {
 
-// Text is kept in memory and written out only while the line is idle (after a
-// frame, at the wake-up and the close): a file write can take milliseconds.
-// One frame needs well under a kilobyte.
-const int BUFFER_SIZE = 4096;
+// Inside a frame a change is only noted with its counter value; the text is
+// made and written while the line is idle (after a frame, at the wake-up and
+// the close), since formatting and file writes would lengthen pulses.
+enum ChangeKind : unsigned char { LINE_OFF, LINE_ON, WAKEUP, END };
+
+struct Change {
+    std::int64_t counter;
+    ChangeKind kind;
+};
+
+const int MAX_PENDING = 256; // a frame makes at most 26 changes
 
 struct Recording {
     PlatHandle file;
     std::int64_t origin;
     std::int64_t frequency;
-    bool wakeup_marked;
-    int used;
-    char buffer[BUFFER_SIZE];
+    bool wakeup_high;
+    int pending;
+    Change changes[MAX_PENDING];
 };
 
 // A handful of recordings at once is plenty (the Java library may hold several).
@@ -38,22 +45,39 @@ std::int64_t nanoseconds(const Recording& r, std::int64_t counter) {
     return ticks / r.frequency * 1000000000 + ticks % r.frequency * 1000000000 / r.frequency;
 }
 
-void flush(Recording& r) {
-    if (r.used > 0)
-        plat_write_file(r.file, r.buffer, static_cast<std::size_t>(r.used));
-    r.used = 0;
+void write_out(Recording& r) {
+    char text[4096];
+    int used = 0;
+    for (int i = 0; i < r.pending; ++i) {
+        const Change& c = r.changes[i];
+        if (c.kind == END && !r.wakeup_high)
+            continue;
+        if (used > static_cast<int>(sizeof text) - 64) {
+            plat_write_file(r.file, text, static_cast<std::size_t>(used));
+            used = 0;
+        }
+        // The wake-up mark lasts until the next change.
+        const char* wakeup_low = r.wakeup_high && c.kind != WAKEUP ? "0\"\n" : "";
+        static const char* const values[] = {"0!\n", "1!\n", "1\"\n", ""};
+        used += std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used),
+                              "#%" PRId64 "\n%s%s", nanoseconds(r, c.counter), wakeup_low,
+                              values[c.kind]);
+        r.wakeup_high = c.kind == WAKEUP;
+    }
+    if (used > 0)
+        plat_write_file(r.file, text, static_cast<std::size_t>(used));
+    r.pending = 0;
 }
 
-// Adds the time stamp and the changes that happen at it.
-void change(Recording& r, const char* values) {
-    std::int64_t ns = nanoseconds(r, plat_counter());
-    if (r.used > BUFFER_SIZE - 64)
-        flush(r);
-    int n = std::snprintf(r.buffer + r.used, static_cast<std::size_t>(BUFFER_SIZE - r.used),
-                          "#%" PRId64 "\n%s%s", ns, r.wakeup_marked ? "0\"\n" : "", values);
-    if (n > 0 && n < BUFFER_SIZE - r.used)
-        r.used += n;
-    r.wakeup_marked = false;
+void note(PlatHandle file, ChangeKind kind) {
+    Recording* r = find(file);
+    if (!r)
+        return;
+    if (r->pending == MAX_PENDING)
+        write_out(*r);
+    r->changes[r->pending].counter = plat_counter();
+    r->changes[r->pending].kind = kind;
+    ++r->pending;
 }
 
 const char HEADER[] = "$version tarvik $end\n"
@@ -81,8 +105,8 @@ PlatHandle recording_open(const char* name) {
     r.file = file;
     r.frequency = frequency;
     r.origin = plat_counter();
-    r.wakeup_marked = false;
-    r.used = 0;
+    r.wakeup_high = false;
+    r.pending = 0;
     plat_write_file(file, HEADER, sizeof HEADER - 1);
     return file;
 }
@@ -92,32 +116,25 @@ bool recording_is_open(PlatHandle file) {
 }
 
 void recording_line(PlatHandle file, bool break_on) {
-    if (Recording* r = find(file)) {
-        change(*r, break_on ? "1!\n" : "0!\n");
-    }
+    note(file, break_on ? LINE_ON : LINE_OFF);
+}
+
+void recording_wakeup(PlatHandle file) {
+    note(file, WAKEUP);
+    recording_idle(file);
 }
 
 void recording_idle(PlatHandle file) {
     if (Recording* r = find(file))
-        flush(*r);
-}
-
-// The wake-up span runs from the byte to the next line change (or the end).
-void recording_wakeup(PlatHandle file) {
-    if (Recording* r = find(file)) {
-        change(*r, "1\"\n");
-        flush(*r);
-        r->wakeup_marked = true;
-    }
+        write_out(*r);
 }
 
 bool recording_close(PlatHandle file) {
     Recording* r = find(file);
     if (!r)
         return false;
-    if (r->wakeup_marked)
-        change(*r, "");
-    flush(*r);
+    note(file, END);
+    write_out(*r);
     bool closed = plat_close_port(r->file);
     *r = recordings[--recordings_used];
     return closed;

@@ -22,12 +22,22 @@ bool plat_write_byte(PlatHandle port, unsigned char byte);
 // Line break condition; 0 on success, else the system's error number.
 int plat_break_on(PlatHandle port);
 int plat_break_off(PlatHandle port);
+// The error says the device is gone (unplugged), not merely that it cannot
+// do the break condition.
+bool plat_device_gone(int error);
 
 // Plain files written by the recording port.
 PlatHandle plat_create_file(const char* name);
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length);
 
+// Returns early once an interruption has been caught.
 void plat_sleep_ms(unsigned ms);
+
+// Interruptions (Ctrl-C, termination, hang-up, console close): once caught,
+// the program ends at the next point it looks, with the port left clean.
+void plat_catch_interrupts();
+// 0, or the exit status the caught interruption asks for.
+int plat_interrupted();
 
 // Frame priorities; on failure *error holds the system's error number.
 bool plat_raise_process_priority(long* error);

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -91,6 +92,12 @@ void rest_before_realtime() {
     }
 }
 
+volatile sig_atomic_t caught_signal;
+
+void on_interrupt(int signal_number) {
+    caught_signal = signal_number;
+}
+
 int break_ioctl(PlatHandle port, unsigned long request) {
     return ioctl(static_cast<int>(port), request) == 0 ? 0 : errno;
 }
@@ -162,6 +169,12 @@ int plat_break_off(PlatHandle port) {
     return break_ioctl(port, TIOCCBRK);
 }
 
+// An unplugged USB adapter or a hung-up line answers EIO, ENODEV or ENXIO;
+// ENOTTY and EINVAL only say the device has no break condition.
+bool plat_device_gone(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
+
 PlatHandle plat_create_file(const char* name) {
     int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     return fd < 0 ? PLAT_INVALID_HANDLE : fd;
@@ -182,8 +195,22 @@ bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
 
 void plat_sleep_ms(unsigned ms) {
     timespec t = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    while (nanosleep(&t, &t) != 0 && errno == EINTR && !caught_signal) {
     }
+}
+
+void plat_catch_interrupts() {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = on_interrupt; // no SA_RESTART: waits end at once
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+int plat_interrupted() {
+    return caught_signal ? 128 + caught_signal : 0;
 }
 
 // The process part: memory locked (pages lock as they are touched, so nothing

@@ -14,6 +14,17 @@ HANDLE handle_of(PlatHandle h) {
 
 const DWORD WAKEUP_LIMIT_MS = 1000;
 
+volatile LONG interrupted_status;
+
+// Runs on a thread of its own. For a closing console, Windows ends the
+// process when the handler returns, so it waits for the program to finish.
+BOOL WINAPI on_console_event(DWORD event) {
+    InterlockedExchange(&interrupted_status, 130);
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        Sleep(5000);
+    return TRUE;
+}
+
 } // namespace
 
 bool plat_counter_frequency(std::int64_t* frequency) {
@@ -66,6 +77,13 @@ int plat_break_off(PlatHandle port) {
     return EscapeCommFunction(handle_of(port), CLRBREAK) ? 0 : static_cast<int>(GetLastError());
 }
 
+// What serial drivers answer once a USB adapter has been pulled.
+bool plat_device_gone(int error) {
+    return error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_NOT_CONNECTED ||
+           error == ERROR_GEN_FAILURE || error == ERROR_DEVICE_REMOVED ||
+           error == ERROR_DEV_NOT_EXIST || error == ERROR_OPERATION_ABORTED;
+}
+
 PlatHandle plat_create_file(const char* name) {
     HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, NULL);
@@ -86,6 +104,14 @@ bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
 
 void plat_sleep_ms(unsigned ms) {
     Sleep(ms);
+}
+
+void plat_catch_interrupts() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+int plat_interrupted() {
+    return static_cast<int>(interrupted_status);
 }
 
 bool plat_raise_process_priority(long* error) {

@@ -1,11 +1,13 @@
 #!/bin/sh
 # Installs what building and testing tarvik needs on Debian 12 (run as root):
-# the Linux toolchain and GoogleTest, a JDK for the Java library, and MinGW-w64
-# with 32-bit wine for the Windows deliverables.
+# the Linux toolchain and GoogleTest, a JDK for the Java library, MinGW-w64
+# with 32-bit wine for the Windows deliverables, clang's libFuzzer and
+# valgrind for the robustness stages.
 set -e
 export DEBIAN_FRONTEND=noninteractive
 dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
     cmake make g++ libc6-dev libgtest-dev default-jdk-headless \
-    g++-mingw-w64-i686 wine wine32 >/dev/null
+    g++-mingw-w64-i686 wine wine32 \
+    clang libclang-rt-14-dev valgrind >/dev/null

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <pty.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -18,6 +19,10 @@ Pty open_pty() {
         std::abort();
     pty.name = name;
     fcntl(pty.master, F_SETFL, fcntl(pty.master, F_GETFL) | O_NONBLOCK);
+    // Not inherited by the programs under test: the line must hang up when
+    // the test closes its master.
+    fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+    fcntl(pty.slave, F_SETFD, FD_CLOEXEC);
     return pty;
 }
 
@@ -37,6 +42,16 @@ std::string read_master(const Pty& pty) {
         out.append(buf, static_cast<std::size_t>(n));
     }
     return out;
+}
+
+int slowdown() {
+    const char* factor = std::getenv("TARVIK_TEST_SLOWDOWN");
+    return factor && std::atoi(factor) > 1 ? std::atoi(factor) : 1;
+}
+
+bool wait_for_wakeup(const Pty& pty) {
+    pollfd p = {pty.master, POLLIN, 0};
+    return poll(&p, 1, 10000 * slowdown()) == 1 && read_master(pty) == std::string(1, '\0');
 }
 
 std::string without_warnings(const std::string& out) {
@@ -68,10 +83,11 @@ RunResult run_tarvik(const std::vector<std::string>& args, const std::string& st
     return run_command(argv, stdin_text);
 }
 
-RunResult run_command(const std::vector<std::string>& args, const std::string& stdin_text,
+Running start_command(const std::vector<std::string>& args, const std::string& stdin_text,
                       bool record) {
-    std::string log = temp_path("ioctl.log");
-    std::remove(log.c_str());
+    Running running;
+    running.log = temp_path("ioctl-" + std::to_string(std::rand()) + ".log");
+    std::remove(running.log.c_str());
     int out_pipe[2], in_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(in_pipe) != 0)
         std::abort();
@@ -83,7 +99,7 @@ RunResult run_command(const std::vector<std::string>& args, const std::string& s
         close(in_pipe[1]);
         if (record) {
             setenv("LD_PRELOAD", TARVIK_IOCTL_RECORDER, 1);
-            setenv("TARVIK_IOCTL_LOG", log.c_str(), 1);
+            setenv("TARVIK_IOCTL_LOG", running.log.c_str(), 1);
             setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
         }
         std::vector<char*> argv;
@@ -98,17 +114,29 @@ RunResult run_command(const std::vector<std::string>& args, const std::string& s
     if (!stdin_text.empty() && write(in_pipe[1], stdin_text.data(), stdin_text.size()) < 0)
         std::abort();
     close(in_pipe[1]);
+    running.pid = pid;
+    running.out_fd = out_pipe[0];
+    return running;
+}
+
+RunResult finish(Running& running) {
     RunResult r;
     char buf[4096];
     ssize_t n;
-    while ((n = read(out_pipe[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    while ((n = read(running.out_fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
         if (n > 0)
             r.out.append(buf, static_cast<std::size_t>(n));
-    close(out_pipe[0]);
+    close(running.out_fd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(running.pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.ioctls = parse_ioctl_log(read_file(log));
-    std::remove(log.c_str());
+    r.ioctls = parse_ioctl_log(read_file(running.log));
+    std::remove(running.log.c_str());
     return r;
+}
+
+RunResult run_command(const std::vector<std::string>& args, const std::string& stdin_text,
+                      bool record) {
+    Running running = start_command(args, stdin_text, record);
+    return finish(running);
 }

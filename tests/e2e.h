@@ -24,12 +24,29 @@ struct RunResult {
     LineChanges ioctls; // break ioctls seen by the recorder, in ns
 };
 
+// A program started and not yet waited for.
+struct Running {
+    int pid;
+    int out_fd;
+    std::string log;
+};
+Running start_command(const std::vector<std::string>& argv, const std::string& stdin_text = "",
+                      bool record = true);
+RunResult finish(Running& running);
+
 // Runs argv[0] (a path) with the arguments, standard input and output
 // captured, and, when record is set, the ioctl recorder preloaded.
 RunResult run_command(const std::vector<std::string>& argv, const std::string& stdin_text = "",
                       bool record = true);
 // Runs the tarvik binary so.
 RunResult run_tarvik(const std::vector<std::string>& args, const std::string& stdin_text = "");
+
+// How much slower than native the programs run: 1, or the factor given in
+// TARVIK_TEST_SLOWDOWN (set when the suite runs under valgrind).
+int slowdown();
+// Waits (up to ten seconds, times the slowdown) until the program has written
+// its wake-up byte to the pseudo-terminal.
+bool wait_for_wakeup(const Pty& pty);
 
 // Output without the priority warnings a non-root user gets.
 std::string without_warnings(const std::string& out);

@@ -17,6 +17,9 @@ struct Fake {
     PlatHandle next_file = FIRST_FILE;
     std::int64_t tick_origin = 0;
     std::int64_t ticks_consumed = 0;
+    int line_changes = 0;
+    int sleeps = 0;
+    int interrupted = 0;
 } fake;
 
 void log(FakeOp op, std::int64_t value = 0, const std::string& text = std::string()) {
@@ -28,6 +31,14 @@ void log(FakeOp op, std::int64_t value = 0, const std::string& text = std::strin
 
 std::int64_t tick_period() {
     return fake.config.frequency / 1000;
+}
+
+int line_change(FakeOp op) {
+    log(op);
+    ++fake.line_changes;
+    return fake.config.break_error && fake.line_changes >= fake.config.break_fails_from
+               ? fake.config.break_error
+               : 0;
 }
 
 } // namespace
@@ -97,13 +108,15 @@ bool plat_write_byte(PlatHandle, unsigned char byte) {
 }
 
 int plat_break_on(PlatHandle) {
-    log(OP_BREAK_ON);
-    return 0;
+    return line_change(OP_BREAK_ON);
 }
 
 int plat_break_off(PlatHandle) {
-    log(OP_BREAK_OFF);
-    return 0;
+    return line_change(OP_BREAK_OFF);
+}
+
+bool plat_device_gone(int error) {
+    return error == fake.config.gone_error;
 }
 
 PlatHandle plat_create_file(const char* name) {
@@ -121,7 +134,17 @@ bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
 
 void plat_sleep_ms(unsigned ms) {
     log(OP_SLEEP, ms);
-    fake.now += static_cast<std::int64_t>(ms) * fake.config.frequency / 1000;
+    fake.now += fake.config.sleep_ticks
+                    ? fake.config.sleep_ticks
+                    : static_cast<std::int64_t>(ms) * fake.config.frequency / 1000;
+    if (++fake.sleeps == fake.config.interrupt_at_sleep)
+        fake.interrupted = 130;
+}
+
+void plat_catch_interrupts() {}
+
+int plat_interrupted() {
+    return fake.interrupted;
 }
 
 bool plat_raise_process_priority(long* error) {

@@ -50,6 +50,11 @@ struct FakeConfig {
     bool ticks_stop = false;
     bool caps_fail = false;
     unsigned min_period_ms = 1;
+    int break_error = 0;          // every line change fails with this error ...
+    int break_fails_from = 0;     // ... from this line change on (counted from 1)
+    int gone_error = 5;           // the error that means the device is gone
+    int interrupt_at_sleep = 0;   // the n-th sleep catches an interruption (status 130)
+    std::int64_t sleep_ticks = 0; // non-zero: every sleep advances this much
 };
 
 void fake_reset(const FakeConfig& config = FakeConfig());

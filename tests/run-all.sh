@@ -1,7 +1,9 @@
 #!/bin/sh
-# Builds tarvik three ways (Linux, Linux with AddressSanitizer and
-# UndefinedBehaviorSanitizer, 32-bit Windows) and runs the whole test suite:
-# the Windows deliverables are tried under wine by the Linux build's tests.
+# Builds tarvik four ways (Linux; Linux with AddressSanitizer and
+# UndefinedBehaviorSanitizer; 32-bit Windows; clang's libFuzzer) and runs the
+# whole test suite: the sanitizer build's tests, the fuzzers for a bounded
+# number of runs, the tests under valgrind, and last the Linux build's tests,
+# which also try the Windows deliverables under wine.
 set -e
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -10,10 +12,46 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BU
 cmake --build build-win -j"$jobs"
 cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON >/dev/null
 cmake --build build-san -j"$jobs"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j"$jobs"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVIK_WINDOWS_BUILD_DIR="$PWD/build-win" >/dev/null
 cmake --build build -j"$jobs"
 
 echo "== tests, sanitizers =="
 ctest --test-dir build-san --output-on-failure
+
+echo "== fuzzers, from the checked-in seeds =="
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+for target in names:2000000 script:40000 cli:80000; do
+    name=${target%%:*}
+    mkdir -p "$corpus/$name"
+    cp tests/fuzz/corpus/"$name"/* "$corpus/$name/"
+    build-fuzz/tests/fuzz_"$name" -runs="${target#*:}" -max_total_time=60 -timeout=10 \
+        -artifact_prefix="$corpus/" "$corpus/$name" 2>&1 | grep -E '^(Done|==|SUMMARY)' || true
+    # libFuzzer leaves a crash-* file for anything it found.
+    if ls "$corpus"/crash-* "$corpus"/timeout-* "$corpus"/leak-* >/dev/null 2>&1; then
+        echo "fuzz_$name found a failure"; exit 1
+    fi
+done
+
+echo "== tests under valgrind =="
+# Valgrind runs the program many times slower and pauses it at will, so the
+# tests that measure pulse lengths of the real binary are left to the other
+# stages; everything else runs under it, the binary included.
+under_valgrind() {
+    log="$corpus/valgrind.log"
+    if TARVIK_TEST_SLOWDOWN=10 valgrind --quiet --error-exitcode=99 --trace-children=yes "$@" >"$log" 2>&1; then
+        grep -E '^\[  PASSED  \]' "$log"
+    else
+        grep -vE 'unhandled ioctl 0x54|could cause spurious|README_MISSING_SYSCALL' "$log"
+        echo "valgrind: $1 failed"; exit 1
+    fi
+}
+under_valgrind build/tests/tarvik_unit_tests
+under_valgrind build/tests/tarvik_e2e_tests \
+    --gtest_filter=-Program.FrameOnAPseudoTerminal:Program.RecordingDecodesBackToTheCode:ProgramScript.PlaysToAPseudoTerminalWithOneWakeup:ProgramScript.RecordingHoldsEveryFrameAndTheGaps
+echo "valgrind: no errors"
+
 echo "== tests, with the Windows build under wine =="
 ctest --test-dir build --output-on-failure

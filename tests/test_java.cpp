@@ -23,7 +23,7 @@ TEST(JavaLibrary, SessionOnAPseudoTerminalAndARecording) {
     std::string vcd = temp_path("java.vcd");
     RunResult r = run_java(TARVIK_JAVA_TEST_CLASSES, "TarvikJavaTest", {pty.name, vcd});
     // Only the harness's closing line: the library itself prints nothing.
-    EXPECT_EQ(r.out, "31 passed, 0 failed\n");
+    EXPECT_EQ(r.out, "36 passed, 0 failed\n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_master(pty), std::string(2, '\0')); // two wake-ups, then none
 

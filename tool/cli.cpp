@@ -9,8 +9,8 @@
 
 void print_usage() {
     static const char* const lines[] = {
-        "usage: tarvik command|code|-script filename [-port portname] [-nowakeup] [-v2|-pet] "
-        "[-mmtimer]\n\n",
+        ("usage: tarvik command|code|-script filename [-port portname] [-nowakeup] [-v2|-pet] "
+         "[-mmtimer]\n\n"),
         "        codes are specified in hexadecimal as 0xCC\n",
         "        specify -v2 for Tarvik V2 or Dravix, and -pet for Fuzlo,\n",
         "         default is MekTarvik v1.\n",

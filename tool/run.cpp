@@ -7,6 +7,13 @@
 
 #include <cstdio>
 
+int send_command(PortHandle port, command_code code, RobotModel model) {
+    if (!send_frame(port, code, model, true).device_gone)
+        return 0;
+    std::printf("error writing port\n");
+    return 1;
+}
+
 int run_program(const RunSettings& settings) {
     timing.use_mm_timer = settings.mm_timer ? 1 : 0;
     std::int64_t frequency = 0;
@@ -21,14 +28,19 @@ int run_program(const RunSettings& settings) {
         std::printf("error opening port\n");
         return 1; // a port that cannot be opened is a failure, not success
     }
+    // From here on an interruption lets the current frame finish, so the
+    // line is left off, and ends the run with the port closed.
+    plat_catch_interrupts();
     if (!settings.no_wakeup)
         send_wakeup(port);
 
     int status = 0;
-    if (settings.script_path)
+    if (plat_interrupted())
+        ; // caught during the wake-up pause: nothing more goes out
+    else if (settings.script_path)
         status = run_script(port, settings.script_path, settings.model);
     else
-        send_frame(port, settings.code, settings.model, true);
+        status = send_command(port, settings.code, settings.model);
     close_port(port);
-    return status;
+    return plat_interrupted() ? plat_interrupted() : status;
 }

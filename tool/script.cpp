@@ -3,6 +3,7 @@
 #include "../core/frame.h"
 #include "../core/timing.h"
 #include "convert.h"
+#include "run.h"
 
 #include <cerrno>
 #include <cstring>
@@ -53,7 +54,7 @@ void wait_ms(std::int32_t delay) {
     const std::int64_t start = plat_counter();
     do {
         plat_sleep_ms(1);
-    } while (plat_counter() - start < target);
+    } while (plat_counter() - start < target && !plat_interrupted());
 }
 
 // Returns whether the line's command resolved to a frame.
@@ -66,12 +67,13 @@ bool resolve_token(ScriptState* s, RobotModel model) {
     return s->code != 0;
 }
 
-void play_line(ScriptState* s, char* line, PortHandle port, RobotModel model) {
+// Plays one line; 0, or 1 when the port failed.
+int play_line(ScriptState* s, char* line, PortHandle port, RobotModel model) {
     std::size_t n = std::strlen(line);
     if (n > 0 && line[n - 1] == '\n')
         line[--n] = '\0';
     if (n == 0 || line[0] == '#')
-        return;
+        return 0;
     char token[SCRIPT_PIECE_SIZE];
     int items = scan_delay_and_token(line, &s->delay, token, sizeof token);
     if (items == 2) {
@@ -79,10 +81,11 @@ void play_line(ScriptState* s, char* line, PortHandle port, RobotModel model) {
         s->has_token = true;
     }
     if (!s->has_token)
-        return; // nothing to send yet
+        return 0; // nothing to send yet
     wait_ms(s->delay);
-    if (resolve_token(s, model))
-        send_frame(port, s->code, model, true);
+    if (plat_interrupted() || !resolve_token(s, model))
+        return 0;
+    return send_command(port, s->code, model);
 }
 
 } // namespace
@@ -102,7 +105,11 @@ bool read_piece(ScriptReader* reader, char piece[SCRIPT_PIECE_SIZE]) {
 }
 
 int run_script(PortHandle port, const char* path, RobotModel model) {
+#ifdef _WIN32
     std::FILE* file = std::fopen(path, "rb");
+#else
+    std::FILE* file = std::fopen(path, "rbe"); // close-on-exec
+#endif
     if (!file) {
         std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);
         return 1;
@@ -118,9 +125,11 @@ int run_script(PortHandle port, const char* path, RobotModel model) {
     char piece[SCRIPT_PIECE_SIZE];
     bool first = true;
     int status = 0;
-    for (;;) {
+    while (status == 0 && !plat_interrupted()) {
         errno = 0;
         bool got = read_piece(&reader, piece);
+        if (plat_interrupted())
+            break;
         if (std::ferror(file)) {
             // A directory opens on some systems but cannot be read as a file.
             if (first && errno == EISDIR)
@@ -133,7 +142,7 @@ int run_script(PortHandle port, const char* path, RobotModel model) {
         if (!got)
             break;
         first = false;
-        play_line(&state, piece, port, model);
+        status = play_line(&state, piece, port, model);
     }
     std::fclose(file);
     return status;

@@ -59,6 +59,12 @@ public class TarvikJavaTest {
         TarvikDLL.TarvikSend(port, 0x28E, 3, 1);
         check(TarvikDLL.TarvikUseMMTimer(0) == 0, "mm timer off");
         check(TarvikDLL.TarvikClose(port) != 0, "close");
+        // Closed, or never opened: refused, nothing sent, nothing closed.
+        check(TarvikDLL.TarvikClose(port) == 0, "close twice");
+        check(TarvikDLL.TarvikSend(port, 0x86, 1, 1) == 0, "send on a closed port");
+        check(TarvikDLL.TarvikSend(1, 0x86, 1, 1) == 0, "send on standard output");
+        check(TarvikDLL.TarvikSend(-1, 0x86, 1, 1) == 0, "send on a failed open");
+        check(TarvikDLL.TarvikClose(2) == 0, "close standard error");
 
         // A recording through the library.
         long rec = TarvikDLL.TarvikOpen(args[1]);
