@@ -69,9 +69,9 @@ LineChanges parse_ioctl_log(const std::string& text) {
     LineChanges changes;
     std::istringstream in(text);
     char kind;
-    long long ns;
-    while (in >> kind >> ns)
-        changes.push_back({ns, kind == 'S'});
+    long long before, after;
+    while (in >> kind >> before >> after)
+        changes.push_back({before, kind == 'S'});
     return changes;
 }
 

@@ -2,8 +2,9 @@
 # Builds tarvik four ways (Linux; Linux with AddressSanitizer and
 # UndefinedBehaviorSanitizer; 32-bit Windows; clang's libFuzzer) and runs the
 # whole test suite: the sanitizer build's tests, the fuzzers for a bounded
-# number of runs, the tests under valgrind, and last the Linux build's tests,
-# which also try the Windows deliverables under wine.
+# number of runs, the tests under valgrind, a short run of the timing
+# benchmark, and last the Linux build's tests, which also try the Windows
+# deliverables under wine.
 set -e
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -52,6 +53,9 @@ under_valgrind build/tests/tarvik_unit_tests
 under_valgrind build/tests/tarvik_e2e_tests \
     --gtest_filter=-Program.FrameOnAPseudoTerminal:Program.RecordingDecodesBackToTheCode:ProgramScript.PlaysToAPseudoTerminalWithOneWakeup:ProgramScript.RecordingHoldsEveryFrameAndTheGaps
 echo "valgrind: no errors"
+
+echo "== pulse-timing benchmark, short form (shows it works; times fail nothing) =="
+python3 bench/pulse_bench.py --build build --frames 20 --out "$corpus/timing.md"
 
 echo "== tests, with the Windows build under wine =="
 ctest --test-dir build --output-on-failure

@@ -1,6 +1,6 @@
-/* LD_PRELOAD recorder of the break ioctls: appends "S <ns>" or "C <ns>" to
- * the file named by TARVIK_IOCTL_LOG, stamped with CLOCK_MONOTONIC just
- * before the real call. Records are kept in memory and written at exit (or
+/* LD_PRELOAD recorder of the break ioctls: appends "S <ns> <ns>" or
+ * "C <ns> <ns>" to the file named by TARVIK_IOCTL_LOG, stamped with
+ * CLOCK_MONOTONIC just before and just after the real call. Records are kept in memory and written at exit (or
  * when the buffer fills), so the recorder adds no system call of its own to
  * the pulses it measures. */
 #define _GNU_SOURCE
@@ -42,13 +42,15 @@ int ioctl(int fd, unsigned long request, ...) {
     va_end(ap);
     if (request != TIOCSBRK && request != TIOCCBRK)
         return real_ioctl(fd, request, arg);
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
+    struct timespec before, after;
+    clock_gettime(CLOCK_MONOTONIC, &before);
     int result = real_ioctl(fd, request, arg);
-    if (used > sizeof buffer - 48)
+    clock_gettime(CLOCK_MONOTONIC, &after);
+    if (used > sizeof buffer - 64)
         flush_records();
-    used += (size_t)snprintf(buffer + used, sizeof buffer - used, "%c %lld\n",
+    used += (size_t)snprintf(buffer + used, sizeof buffer - used, "%c %lld %lld\n",
                              request == TIOCSBRK ? 'S' : 'C',
-                             (long long)now.tv_sec * 1000000000LL + now.tv_nsec);
+                             (long long)before.tv_sec * 1000000000LL + before.tv_nsec,
+                             (long long)after.tv_sec * 1000000000LL + after.tv_nsec);
     return result;
 }
