@@ -49,7 +49,35 @@ int pulses(PortHandle port, command_code code, RobotModel model, bool live) {
 
 } // namespace
 
+int frame_pulses_us(command_code code, RobotModel model, std::uint32_t out[MAX_PULSE_VALUES]) {
+    int count = 0;
+    std::int64_t edge_units = 0;
+    std::int64_t edge_us = 0;
+    auto add = [&](int units) {
+        edge_units += units;
+        std::int64_t next_us = (edge_units * 5000 + 3) / 6; // units x 833.33 µs, rounded
+        out[count++] = static_cast<std::uint32_t>(next_us - edge_us);
+        edge_us = next_us;
+    };
+    add(8);
+    const unsigned bits = static_cast<unsigned>(code);
+    for (unsigned mask = top_bit(model); mask != 0; mask >>= 1) {
+        add((bits & mask) ? 4 : 1);
+        add(1);
+    }
+    return count;
+}
+
 FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report) {
+    FrameResult result;
+    if (port_takes_pulses(port)) {
+        // The kernel times the transmitter itself: no priorities, no waits.
+        std::uint32_t pulses[MAX_PULSE_VALUES];
+        int count = frame_pulses_us(code, model, pulses);
+        result.port_failed = port_write_pulses(port, pulses, count) != 0;
+        result.thread_priority_restored = true;
+        return result;
+    }
     raise_priorities(report);
     pulses(port, code, model, false);
     start_tick_timer();
@@ -58,8 +86,7 @@ FrameResult send_frame(PortHandle port, command_code code, RobotModel model, boo
     port_idle(port);
     stop_tick_timer();
     plat_normal_process_priority();
-    FrameResult result;
     result.thread_priority_restored = plat_normal_thread_priority();
-    result.device_gone = error != 0 && plat_device_gone(error);
+    result.port_failed = error != 0 && plat_device_gone(error);
     return result;
 }

@@ -8,7 +8,16 @@
 
 struct FrameResult {
     bool thread_priority_restored;
-    bool device_gone; // a line change failed because the device went away
+    // The frame did not go out: the device went away, or a pulse device
+    // refused it.
+    bool port_failed;
 };
 
 FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report);
+
+// A frame as the pulse and space lengths of an infrared transmitter, in whole
+// microseconds: the lead-in pulse, then per bit a space and a pulse. Each
+// edge is rounded from the frame's start, so rounding never adds up. Returns
+// the count of values (odd: it starts and ends with a pulse).
+const int MAX_PULSE_VALUES = 25;
+int frame_pulses_us(command_code code, RobotModel model, std::uint32_t out[MAX_PULSE_VALUES]);

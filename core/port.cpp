@@ -27,7 +27,18 @@ bool close_port(PortHandle port) {
     return plat_close_port(port);
 }
 
+bool port_takes_pulses(PortHandle port) {
+    return plat_is_pulse_device(port);
+}
+
+int port_write_pulses(PortHandle port, const std::uint32_t* us, int count) {
+    return plat_write_pulses(port, us, count);
+}
+
+// A transmitter without a serial line has nothing to wake.
 void send_wakeup(PortHandle port) {
+    if (port_takes_pulses(port))
+        return;
     if (recording_is_open(port))
         recording_wakeup(port);
     else

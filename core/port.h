@@ -19,3 +19,9 @@ int port_break_off(PortHandle port);
 void port_idle(PortHandle port);
 
 bool is_recording_name(const char* name);
+
+// An infrared transmitter that takes whole frames as pulse lengths (Linux
+// LIRC devices) instead of a line to switch.
+bool port_takes_pulses(PortHandle port);
+// 0 on success, else the system's error number.
+int port_write_pulses(PortHandle port, const std::uint32_t* us, int count);

@@ -64,7 +64,7 @@ JNIEXPORT jint JNICALL Java_TarvikDLL_TarvikSend(JNIEnv*, jobject, jlong handle,
     if (no_wakeup == 0)
         send_wakeup(port);
     FrameResult sent = send_frame(port, code, model, false);
-    return sent.thread_priority_restored && !sent.device_gone ? 1 : 0;
+    return sent.thread_priority_restored && !sent.port_failed ? 1 : 0;
 }
 
 JNIEXPORT jint JNICALL Java_TarvikDLL_TarvikDecode(JNIEnv* env, jobject, jstring name, jint model) {

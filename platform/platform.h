@@ -22,6 +22,12 @@ bool plat_write_byte(PlatHandle port, unsigned char byte);
 // Line break condition; 0 on success, else the system's error number.
 int plat_break_on(PlatHandle port);
 int plat_break_off(PlatHandle port);
+// Infrared transmitters that time frames themselves (LIRC on Linux): the
+// port takes a frame as pulse and space lengths in microseconds.
+bool plat_is_pulse_device(PlatHandle port);
+// 0 on success, else the system's error number.
+int plat_write_pulses(PlatHandle port, const std::uint32_t* us, int count);
+
 // The error says the device is gone (unplugged), not merely that it cannot
 // do the break condition.
 bool plat_device_gone(int error);

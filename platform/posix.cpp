@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/lirc.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
@@ -96,6 +97,30 @@ void rest_before_realtime() {
     }
 }
 
+// Open LIRC transmitters, told apart from serial ports at open.
+const int MAX_PULSE_DEVICES = 8;
+int pulse_devices[MAX_PULSE_DEVICES];
+int pulse_device_count;
+
+int find_pulse_device(int fd) {
+    for (int i = 0; i < pulse_device_count; ++i)
+        if (pulse_devices[i] == fd)
+            return i;
+    return -1;
+}
+
+// A device that can send pulses is put into pulse mode once, here.
+bool open_as_pulse_device(int fd) {
+    std::uint32_t features = 0;
+    if (pulse_device_count == MAX_PULSE_DEVICES || ioctl(fd, LIRC_GET_FEATURES, &features) != 0 ||
+        !(features & LIRC_CAN_SEND_PULSE))
+        return false;
+    std::uint32_t mode = LIRC_MODE_PULSE;
+    ioctl(fd, LIRC_SET_SEND_MODE, &mode);
+    pulse_devices[pulse_device_count++] = fd;
+    return true;
+}
+
 volatile sig_atomic_t caught_signal;
 cpu_set_t saved_cpus;
 
@@ -134,11 +159,16 @@ PlatHandle plat_open_port(const char* name) {
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     if (isatty(fd))
         ioctl(fd, TIOCEXCL);
+    else
+        open_as_pulse_device(fd);
     return fd;
 }
 
 bool plat_close_port(PlatHandle port) {
     int fd = static_cast<int>(port);
+    int pulse_device = find_pulse_device(fd);
+    if (pulse_device >= 0)
+        pulse_devices[pulse_device] = pulse_devices[--pulse_device_count];
     if (isatty(fd))
         ioctl(fd, TIOCNXCL); // leave the port usable for whoever else holds it
     return close(fd) == 0;
@@ -172,6 +202,22 @@ int plat_break_on(PlatHandle port) {
 }
 int plat_break_off(PlatHandle port) {
     return break_ioctl(port, TIOCCBRK);
+}
+
+bool plat_is_pulse_device(PlatHandle port) {
+    return find_pulse_device(static_cast<int>(port)) >= 0;
+}
+
+// The whole frame in one write, as the LIRC interface takes it.
+int plat_write_pulses(PlatHandle port, const std::uint32_t* us, int count) {
+    std::size_t size = static_cast<std::size_t>(count) * sizeof *us;
+    ssize_t written;
+    do {
+        written = write(static_cast<int>(port), us, size);
+    } while (written < 0 && errno == EINTR);
+    if (written < 0)
+        return errno;
+    return static_cast<std::size_t>(written) == size ? 0 : EIO;
 }
 
 // An unplugged USB adapter or a hung-up line answers EIO, ENODEV or ENXIO;

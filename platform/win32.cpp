@@ -77,6 +77,15 @@ int plat_break_off(PlatHandle port) {
     return EscapeCommFunction(handle_of(port), CLRBREAK) ? 0 : static_cast<int>(GetLastError());
 }
 
+// Windows has no kernel-timed transmitter interface of this kind.
+bool plat_is_pulse_device(PlatHandle) {
+    return false;
+}
+
+int plat_write_pulses(PlatHandle, const std::uint32_t*, int) {
+    return ERROR_NOT_SUPPORTED;
+}
+
 // What serial drivers answer once a USB adapter has been pulled.
 bool plat_device_gone(int error) {
     return error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_NOT_CONNECTED ||

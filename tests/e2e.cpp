@@ -44,6 +44,10 @@ std::string read_master(const Pty& pty) {
     return out;
 }
 
+std::string expected_text(const std::string& name) {
+    return read_file(std::string(TARVIK_TESTS_DIR) + "/expected/" + name);
+}
+
 int slowdown() {
     const char* factor = std::getenv("TARVIK_TEST_SLOWDOWN");
     return factor && std::atoi(factor) > 1 ? std::atoi(factor) : 1;
@@ -84,12 +88,12 @@ RunResult run_tarvik(const std::vector<std::string>& args, const std::string& st
 }
 
 Running start_command(const std::vector<std::string>& args, const std::string& stdin_text,
-                      bool record) {
+                      bool record, bool keep_stdin) {
     Running running;
     running.log = temp_path("ioctl-" + std::to_string(std::rand()) + ".log");
     std::remove(running.log.c_str());
     int out_pipe[2], in_pipe[2];
-    if (pipe(out_pipe) != 0 || pipe(in_pipe) != 0)
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(in_pipe, O_CLOEXEC) != 0)
         std::abort();
     pid_t pid = fork();
     if (pid == 0) {
@@ -113,13 +117,19 @@ Running start_command(const std::vector<std::string>& args, const std::string& s
     close(in_pipe[0]);
     if (!stdin_text.empty() && write(in_pipe[1], stdin_text.data(), stdin_text.size()) < 0)
         std::abort();
-    close(in_pipe[1]);
+    running.in_fd = -1;
+    if (keep_stdin)
+        running.in_fd = in_pipe[1];
+    else
+        close(in_pipe[1]);
     running.pid = pid;
     running.out_fd = out_pipe[0];
     return running;
 }
 
 RunResult finish(Running& running) {
+    if (running.in_fd >= 0)
+        close(running.in_fd);
     RunResult r;
     char buf[4096];
     ssize_t n;

@@ -28,10 +28,11 @@ struct RunResult {
 struct Running {
     int pid;
     int out_fd;
+    int in_fd; // the program's standard input, when kept open
     std::string log;
 };
 Running start_command(const std::vector<std::string>& argv, const std::string& stdin_text = "",
-                      bool record = true);
+                      bool record = true, bool keep_stdin = false);
 RunResult finish(Running& running);
 
 // Runs argv[0] (a path) with the arguments, standard input and output
@@ -47,6 +48,9 @@ int slowdown();
 // Waits (up to ten seconds, times the slowdown) until the program has written
 // its wake-up byte to the pseudo-terminal.
 bool wait_for_wakeup(const Pty& pty);
+
+// A file of expected output in tests/expected.
+std::string expected_text(const std::string& name);
 
 // Output without the priority warnings a non-root user gets.
 std::string without_warnings(const std::string& out);

@@ -115,6 +115,18 @@ int plat_break_off(PlatHandle) {
     return line_change(OP_BREAK_OFF);
 }
 
+bool plat_is_pulse_device(PlatHandle port) {
+    return fake.config.pulse_device && port == FAKE_PORT;
+}
+
+int plat_write_pulses(PlatHandle, const std::uint32_t* us, int count) {
+    std::string lengths;
+    for (int i = 0; i < count; ++i)
+        lengths += (i ? " " : "") + std::to_string(us[i]);
+    log(OP_WRITE_PULSES, count, lengths);
+    return fake.config.pulse_error;
+}
+
 bool plat_device_gone(int error) {
     return error == fake.config.gone_error;
 }

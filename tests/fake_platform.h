@@ -27,13 +27,14 @@ enum FakeOp {
     OP_TICK_START,
     OP_TICK_KILL,
     OP_TICK_WAIT,
+    OP_WRITE_PULSES,
 };
 
 struct FakeCall {
     FakeOp op;
     std::int64_t time;  // virtual counter value when the call was made
     std::int64_t value; // byte written, ms slept, ...
-    std::string text;   // port name opened
+    std::string text;   // port name opened; pulse lengths written, in µs
     long printed;       // bytes on standard output so far, when it is a file
 };
 
@@ -55,6 +56,8 @@ struct FakeConfig {
     int gone_error = 5;           // the error that means the device is gone
     int interrupt_at_sleep = 0;   // the n-th sleep catches an interruption (status 130)
     std::int64_t sleep_ticks = 0; // non-zero: every sleep advances this much
+    bool pulse_device = false;    // the port is an infrared transmitter
+    int pulse_error = 0;          // its writes fail with this error
 };
 
 void fake_reset(const FakeConfig& config = FakeConfig());

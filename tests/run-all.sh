@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer; 32-bit Windows; clang's libFuzzer) and runs the
 # whole test suite: the sanitizer build's tests, the fuzzers for a bounded
 # number of runs, the tests under valgrind, a short run of the timing
-# benchmark, and last the Linux build's tests, which also try the Windows
+# benchmark, the install and the packages, and last the Linux build's tests, which also try the Windows
 # deliverables under wine.
 set -e
 cd "$(dirname "$0")/.."
@@ -56,6 +56,9 @@ echo "valgrind: no errors"
 
 echo "== pulse-timing benchmark, short form (shows it works; times fail nothing) =="
 python3 bench/pulse_bench.py --build build --frames 20 --out "$corpus/timing.md"
+
+echo "== install and packages =="
+sh tests/packaging.sh build build-win
 
 echo "== tests, with the Windows build under wine =="
 ctest --test-dir build --output-on-failure

@@ -1,7 +1,6 @@
-#include "../core/timing.h"
-#include "../tool/cli.h"
 #include "fake_platform.h"
 #include "frames.h"
+#include "main_on_fake.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +17,9 @@ struct Outcome {
     std::size_t wakeups;
 };
 
-Outcome run(std::vector<std::string> args, const FakeConfig& config = FakeConfig()) {
-    fake_reset(config);
-    timing = TimingState();
-    args.insert(args.begin(), "tarvik");
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    testing::internal::CaptureStdout();
+Outcome run(const std::vector<std::string>& args, const FakeConfig& config = FakeConfig()) {
     Outcome o;
-    o.status = tarvik_main(static_cast<int>(args.size()), argv.data());
-    o.printed = testing::internal::GetCapturedStdout();
+    o.status = run_main_on_fake(args, config, &o.printed);
     o.frames = decode_frames(fake_line_changes(), config.frequency / 1200.0);
     for (const FakeCall& c : fake_calls_of(OP_OPEN))
         o.opened.push_back(c.text);

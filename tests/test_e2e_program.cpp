@@ -10,10 +10,6 @@
 
 namespace {
 
-std::string expected(const std::string& name) {
-    return read_file(std::string(TARVIK_TESTS_DIR) + "/expected/" + name);
-}
-
 const double NS_PER_UNIT = 1e9 / 1200;
 
 } // namespace
@@ -33,7 +29,7 @@ TEST(Program, UsageAndListsByteForByte) {
     for (const Case& c : cases) {
         RunResult r = run_tarvik(c.args);
         EXPECT_EQ(r.status, 0) << c.file;
-        EXPECT_EQ(r.out, expected(c.file)) << c.file;
+        EXPECT_EQ(r.out, expected_text(c.file)) << c.file;
     }
 }
 

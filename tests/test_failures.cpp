@@ -1,9 +1,8 @@
 // Ports that vanish and runs that are interrupted, on the fake platform.
-#include "../core/timing.h"
-#include "../tool/cli.h"
 #include "fake_platform.h"
 #include "files.h"
 #include "frames.h"
+#include "main_on_fake.h"
 
 #include <gtest/gtest.h>
 
@@ -17,17 +16,9 @@ struct Outcome {
     std::size_t frames;
 };
 
-Outcome run(std::vector<std::string> args, const FakeConfig& config) {
-    fake_reset(config);
-    timing = TimingState();
-    args.insert(args.begin(), "tarvik");
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
-    testing::internal::CaptureStdout();
+Outcome run(const std::vector<std::string>& args, const FakeConfig& config) {
     Outcome o;
-    o.status = tarvik_main(static_cast<int>(argv.size()), argv.data());
-    o.printed = testing::internal::GetCapturedStdout();
+    o.status = run_main_on_fake(args, config, &o.printed);
     o.frames = fake_calls_of(OP_RAISE_PROCESS).size();
     return o;
 }

@@ -61,10 +61,6 @@ class Wine : public testing::Test {
 
 bool Wine::available = false;
 
-std::string expected(const std::string& name) {
-    return read_file(std::string(TARVIK_TESTS_DIR) + "/expected/" + name);
-}
-
 } // namespace
 
 TEST_F(Wine, TextsMessagesAndStatusesMatchTheLinuxBuild) {
@@ -73,11 +69,11 @@ TEST_F(Wine, TextsMessagesAndStatusesMatchTheLinuxBuild) {
         int status;
         std::string out;
     } cases[] = {
-        {{}, 0, expected("usage.txt")},
-        {{"/?"}, 0, expected("usage.txt")},
-        {{"-commands"}, 0, expected("commands.txt")},
-        {{"-commandsv2"}, 0, expected("commandsv2.txt")},
-        {{"-commandspet"}, 0, expected("commandspet.txt")},
+        {{}, 0, expected_text("usage.txt")},
+        {{"/?"}, 0, expected_text("usage.txt")},
+        {{"-commands"}, 0, expected_text("commands.txt")},
+        {{"-commandsv2"}, 0, expected_text("commandsv2.txt")},
+        {{"-commandspet"}, 0, expected_text("commandspet.txt")},
         {{"-h", "-v2"}, 1, "tarvik: unrecognized command: -h\n"},
         {{"0X86", "-port", "C:\\nonexistent\\port"}, 1, "tarvik: unrecognized command: 0X86\n"},
         {{"-script"}, 1, "tarvik: missing script file name after -script\n"},

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 int send_command(PortHandle port, command_code code, RobotModel model) {
-    if (!send_frame(port, code, model, true).device_gone)
+    if (!send_frame(port, code, model, true).port_failed)
         return 0;
     std::printf("error writing port\n");
     return 1;

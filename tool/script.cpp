@@ -104,12 +104,24 @@ bool read_piece(ScriptReader* reader, char piece[SCRIPT_PIECE_SIZE]) {
     return n > 0 && !std::ferror(reader->file);
 }
 
-int run_script(PortHandle port, const char* path, RobotModel model) {
+namespace {
+
+// "-" is standard input, so that another program can pipe commands in as it
+// decides them: each line plays as soon as it has arrived.
+std::FILE* open_script(const char* path) {
+    if (std::strcmp(path, "-") == 0)
+        return stdin;
 #ifdef _WIN32
-    std::FILE* file = std::fopen(path, "rb");
+    return std::fopen(path, "rb");
 #else
-    std::FILE* file = std::fopen(path, "rbe"); // close-on-exec
+    return std::fopen(path, "rbe"); // close-on-exec
 #endif
+}
+
+} // namespace
+
+int run_script(PortHandle port, const char* path, RobotModel model) {
+    std::FILE* file = open_script(path);
     if (!file) {
         std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);
         return 1;
@@ -144,6 +156,7 @@ int run_script(PortHandle port, const char* path, RobotModel model) {
         first = false;
         status = play_line(&state, piece, port, model);
     }
-    std::fclose(file);
+    if (file != stdin)
+        std::fclose(file);
     return status;
 }

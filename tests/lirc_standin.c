@@ -1,0 +1,56 @@
+/* LD_PRELOAD stand-in for a LIRC transmitter: the file named by
+ * TARVIK_FAKE_LIRC answers LIRC_GET_FEATURES with LIRC_CAN_SEND_PULSE and
+ * takes the send mode, and what the program writes to it stays in the file.
+ * With TARVIK_FAKE_LIRC_ERROR set, writes to it fail with that error. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <linux/lirc.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+typedef int (*ioctl_fn)(int, unsigned long, ...);
+typedef ssize_t (*write_fn)(int, const void*, size_t);
+
+static int is_device(int fd) {
+    const char* device = getenv("TARVIK_FAKE_LIRC");
+    char link[64], path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    ssize_t n = readlink(link, path, sizeof path - 1);
+    if (!device || n <= 0)
+        return 0;
+    path[n] = '\0';
+    return strcmp(path, device) == 0;
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+    static ioctl_fn real;
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    if (!real)
+        real = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+    if ((request == LIRC_GET_FEATURES || request == LIRC_SET_SEND_MODE) && is_device(fd)) {
+        if (request == LIRC_GET_FEATURES)
+            *(__u32*)arg = LIRC_CAN_SEND_PULSE;
+        return 0;
+    }
+    return real(fd, request, arg);
+}
+
+ssize_t write(int fd, const void* data, size_t size) {
+    static write_fn real;
+    if (!real)
+        real = (write_fn)dlsym(RTLD_NEXT, "write");
+    const char* error = getenv("TARVIK_FAKE_LIRC_ERROR");
+    if (error && is_device(fd)) {
+        errno = atoi(error);
+        return -1;
+    }
+    return real(fd, data, size);
+}

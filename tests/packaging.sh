@@ -1,0 +1,49 @@
+#!/bin/sh
+# Installs into a temporary prefix, builds the Debian package and the Windows
+# zip, and (as root) installs the Debian package and uses what it installed.
+# Arguments: the Linux build folder and the Windows build folder.
+set -e
+build=$1
+win=$2
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+passed=0
+failed=0
+check() {
+    if eval "$2" >/dev/null 2>&1; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1)); echo "FAILED: $1"
+    fi
+}
+
+cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
+for f in bin/tarvik lib/jni/libtarvikjava.so share/man/man1/tarvik.1.gz \
+    share/bash-completion/completions/tarvik share/tarvik/java/TarvikDLL.java; do
+    check "installs $f" "test -f '$tmp/prefix/$f'"
+done
+
+(cd "$build" && rm -f tarvik_*.deb && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/tarvik_*.deb)
+check "package depends on the C library" "dpkg-deb -f '$deb' Depends | grep -q '^libc6'"
+(cd "$win" && rm -f tarvik-*-win32.zip && cpack >/dev/null)
+zip=$(ls "$win"/tarvik-*-win32.zip)
+for f in tarvik.exe tarvikjava.dll TarvikDLL.java README.md; do
+    check "zip holds $f" "python3 -m zipfile -l '$zip' | grep -q '/$f '"
+done
+
+if [ "$(id -u)" = 0 ]; then
+    dpkg -i "$deb" >/dev/null
+    expected=$(dirname "$0")/expected
+    check "installed tarvik lists the commands" "/usr/bin/tarvik -commands | cmp - '$expected/commands.txt'"
+    check "installed man page reads" "man -l /usr/share/man/man1/tarvik.1.gz | grep -q 'send commands to toy robots'"
+    check "completion offers the model's names" \
+        "bash -c 'source /usr/share/bash-completion/completions/tarvik; COMP_WORDS=(tarvik D7_head_o -v2); COMP_CWORD=1; _tarvik; test \"\${COMPREPLY[*]}\" = D7_head_only'"
+    check "completion offers options" \
+        "bash -c 'source /usr/share/bash-completion/completions/tarvik; COMP_WORDS=(tarvik stop -now); COMP_CWORD=2; _tarvik; test \"\${COMPREPLY[*]}\" = -nowakeup'"
+    dpkg -r tarvik >/dev/null
+else
+    echo "not root: the Debian package is built but not installed"
+fi
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
