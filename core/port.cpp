@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+namespace {
+
 bool is_recording_name(const char* name) {
     std::size_t n = std::strlen(name);
     if (n < 4)
@@ -14,6 +16,8 @@ bool is_recording_name(const char* name) {
            std::tolower(static_cast<unsigned char>(ext[2])) == 'c' &&
            std::tolower(static_cast<unsigned char>(ext[3])) == 'd';
 }
+
+} // namespace
 
 PortHandle open_port(const char* name) {
     if (is_recording_name(name))

@@ -18,8 +18,6 @@ int port_break_off(PortHandle port);
 // Called when a frame has ended: the line stays off for a while.
 void port_idle(PortHandle port);
 
-bool is_recording_name(const char* name);
-
 // An infrared transmitter that takes whole frames as pulse lengths (Linux
 // LIRC devices) instead of a line to switch.
 bool port_takes_pulses(PortHandle port);

@@ -340,11 +340,11 @@ void plat_close_tick_event(std::intptr_t event) {
 }
 
 std::intptr_t plat_start_periodic_tick(std::intptr_t event) {
-    itimerspec spec;
-    spec.it_interval.tv_sec = 0;
-    spec.it_interval.tv_nsec = 1000000;
-    spec.it_value = spec.it_interval;
-    if (timerfd_settime(static_cast<int>(event - 1), 0, &spec, nullptr) != 0)
+    itimerspec period;
+    period.it_interval.tv_sec = 0;
+    period.it_interval.tv_nsec = 1000000;
+    period.it_value = period.it_interval;
+    if (timerfd_settime(static_cast<int>(event - 1), 0, &period, nullptr) != 0)
         return 0;
     return event;
 }

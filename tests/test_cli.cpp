@@ -27,10 +27,6 @@ Outcome run(const std::vector<std::string>& args, const FakeConfig& config = Fak
     return o;
 }
 
-std::string usage_start() {
-    return "usage: tarvik command|code|-script filename";
-}
-
 } // namespace
 
 TEST(CommandLine, ResolvesOptionsAndCodesLikeTheWindowsBuild) {
@@ -119,30 +115,6 @@ TEST(CommandLine, MessagesAndExitStatuses) {
     }
 }
 
-TEST(CommandLine, UsageAndListsAsSoleArgument) {
-    for (const char* word : {"-?", "-h", "--help", "/?"}) {
-        Outcome o = run({word});
-        EXPECT_EQ(o.status, 0);
-        EXPECT_EQ(o.printed.rfind(usage_start(), 0), 0u) << word;
-        EXPECT_TRUE(o.opened.empty());
-    }
-    Outcome none = run({});
-    EXPECT_EQ(none.printed, run({"-h"}).printed);
-    struct List {
-        const char* word;
-        std::size_t command_lines;
-    } lists[] = {{"-commands", 66}, {"-commandsv2", 73}, {"-commandspet", 20}};
-    for (const List& l : lists) {
-        Outcome o = run({l.word});
-        EXPECT_EQ(o.status, 0);
-        std::size_t lines = 0;
-        for (std::size_t at = 0; (at = o.printed.find("\n           ", at)) != std::string::npos;
-             ++at)
-            ++lines;
-        EXPECT_EQ(lines, l.command_lines) << l.word;
-    }
-}
-
 TEST(CommandLine, WakeupOncePerRunAndTimerModeChoice) {
     Outcome woken = run({"stop", "-port", "P"});
     auto calls = fake_calls();
@@ -171,18 +143,4 @@ TEST(CommandLine, WakeupOncePerRunAndTimerModeChoice) {
     coarse.min_period_ms = 16;
     run({"stop", "-mmtimer", "-port", "P"}, coarse);
     EXPECT_TRUE(fake_calls_of(OP_TIMER_BEGIN).empty());
-}
-
-TEST(CommandLine, RecordingPortWritesTheFrameAsAValueChangeDump) {
-    Outcome o = run({"walk_forward", "-port", "Out.VCD"});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_TRUE(o.opened.empty()); // no device is opened for a recording
-    std::vector<std::int64_t> wakeups;
-    std::string vcd = fake_file("Out.VCD");
-    EXPECT_EQ(vcd.rfind("$version tarvik $end\n$timescale 1 ns $end\n", 0), 0u);
-    auto frames = decode_frames(parse_vcd(vcd, &wakeups), 1e9 / 1200);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].code, 0x86u);
-    EXPECT_TRUE(frames[0].well_formed);
-    EXPECT_EQ(wakeups.size(), 1u);
 }

@@ -35,12 +35,9 @@ int run_program(const RunSettings& settings) {
         send_wakeup(port);
 
     int status = 0;
-    if (plat_interrupted())
-        ; // caught during the wake-up pause: nothing more goes out
-    else if (settings.script_path)
-        status = run_script(port, settings.script_path, settings.model);
-    else
-        status = send_command(port, settings.code, settings.model);
+    if (!plat_interrupted()) // nothing more goes out after a Ctrl-C in the wake-up pause
+        status = settings.script_path ? run_script(port, settings.script_path, settings.model)
+                                      : send_command(port, settings.code, settings.model);
     close_port(port);
     return plat_interrupted() ? plat_interrupted() : status;
 }
