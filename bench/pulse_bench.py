@@ -163,7 +163,10 @@ NOTES = """
 - What remains on a virtual machine is outside the program: a pause of the
   whole virtual processor, an interrupt or a hypervisor exit during a wait or
   a switch. They show as rare single pulses tens to a few hundred microseconds
-  long, on an idle machine as on a loaded one.
+  long, on an idle machine as on a loaded one, and now and then (a run in
+  two or three) as a pause of several milliseconds that spoils a frame in
+  any mode; those come with steal time in `/proc/stat` (the host ran
+  something else) and stay when the kernel's realtime limit is switched off.
 
 ## What the frame path does for it
 

@@ -148,9 +148,13 @@ TEST(Script, FilesThatCannotBeRead) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(run_script(3, dir.c_str(), MODEL_V1), 1);
     EXPECT_EQ(run_script(3, "/nonexistent/script", MODEL_V1), 1);
+    // Opens, but every read fails (address 0 is not mapped): a read error,
+    // not the end of the script.
+    EXPECT_EQ(run_script(3, "/proc/self/mem", MODEL_V1), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "tarvik: error opening file " + dir + ", errno=21\n" +
-                  "tarvik: error opening file /nonexistent/script, errno=2\n");
+                  "tarvik: error opening file /nonexistent/script, errno=2\n" +
+                  "tarvik: error reading file /proc/self/mem, errno=5\n");
     rmdir(dir.c_str());
     EXPECT_TRUE(fake_line_changes().empty());
 }
