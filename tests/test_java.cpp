@@ -21,11 +21,20 @@ RunResult run_java(const char* classes, const std::string& main_class,
 TEST(JavaLibrary, SessionOnAPseudoTerminalAndARecording) {
     Pty pty = open_pty();
     std::string vcd = temp_path("java.vcd");
-    RunResult r = run_java(TARVIK_JAVA_TEST_CLASSES, "TarvikJavaTest", {pty.name, vcd});
+    std::string arrived;
+    RunResult r = run_until_sound(
+        [&] {
+            RunResult run = run_java(TARVIK_JAVA_TEST_CLASSES, "TarvikJavaTest", {pty.name, vcd});
+            arrived = read_master(pty);
+            return run;
+        },
+        [&](const RunResult& run) {
+            return frames_sound(run.ioctls, 4) && frames_sound(parse_vcd(read_file(vcd)), 1);
+        });
     // Only the harness's closing line: the library itself prints nothing.
     EXPECT_EQ(r.out, "36 passed, 0 failed\n");
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(read_master(pty), std::string(2, '\0')); // two wake-ups, then none
+    EXPECT_EQ(arrived, std::string(2, '\0')); // two wake-ups, then none
 
     auto frames = decode_frames(r.ioctls, 1e9 / 1200);
     ASSERT_EQ(frames.size(), 4u);

@@ -107,7 +107,16 @@ TEST_F(Wine, FrameOnAComPortMappedToAPseudoTerminal) {
 
 TEST_F(Wine, RecordingsAndScriptsDecodeBack) {
     std::string vcd = temp_path("wine.vcd");
-    RunResult r = wine("tarvik.exe", {"stop", "-v2", "-port", win_path(vcd)});
+    auto recorded = [&](std::size_t count) {
+        return [&vcd, count](const RunResult&) {
+            return frames_sound(parse_vcd(read_file(vcd)), count);
+        };
+    };
+    RunResult r = run_until_sound(
+        [&] {
+            return wine("tarvik.exe", {"stop", "-v2", "-port", win_path(vcd)});
+        },
+        recorded(1));
     EXPECT_EQ(r.status, 0);
     auto frames = decode_frames(parse_vcd(read_file(vcd)), 1e9 / 1200);
     ASSERT_EQ(frames.size(), 1u);
@@ -118,7 +127,12 @@ TEST_F(Wine, RecordingsAndScriptsDecodeBack) {
     std::string script = temp_path("wine-script.txt");
     write_file(script, "10 walk_forward\r\n5 0x8e\r\n\r\n# comment\r\n3\r\n\x1a"
                        "1 burp\r\n");
-    r = wine("tarvik.exe", {"-script", win_path(script), "-nowakeup", "-port", win_path(vcd)});
+    r = run_until_sound(
+        [&] {
+            return wine("tarvik.exe",
+                        {"-script", win_path(script), "-nowakeup", "-port", win_path(vcd)});
+        },
+        recorded(3));
     EXPECT_EQ(r.status, 0);
     frames = decode_frames(parse_vcd(read_file(vcd)), 1e9 / 1200);
     ASSERT_EQ(frames.size(), 3u);
