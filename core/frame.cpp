@@ -18,33 +18,40 @@ void raise_priorities(bool report) {
         std::printf("Warning: cannot set thread priority to time critical: err=%ld\n", error);
 }
 
-// Keeps the first failure: a vanished device fails every change after it.
-inline void note_error(int* error, int result) {
-    if (*error == 0)
-        *error = result;
+// Switches the line, keeping the first sign of a vanished device (it fails
+// every change after it); a device that merely cannot do the break condition
+// stays silent.
+inline void switch_line(PortHandle port, bool on, int* gone_error) {
+    int error = 0;
+    LineResult result = on ? port_break_on(port, &error) : port_break_off(port, &error);
+    if (result == LINE_GONE && *gone_error == 0)
+        *gone_error = error != 0 ? error : -1;
 }
 
 // The line changes and waits of one frame. Run once dry first (no line
 // change, no wait) so that first-use costs - page faults, cold caches, code
 // not yet bound or translated - are paid before the first pulse, not in it.
 // A live frame always runs to its end, so the line is left off whatever
-// happened; a failed line change is only noted on the way.
+// happened; a failed line change is only noted on the way. Returns the
+// error of a vanished device, or 0.
 int pulses(PortHandle port, command_code code, RobotModel model, bool live) {
-    int error = live ? port_break_on(port) : 0;
+    int gone = 0;
+    if (live)
+        switch_line(port, true, &gone);
     timing.last_sample = plat_counter(); // anchors the frame
     wait_units(live ? 8 : 0);
     const unsigned bits = static_cast<unsigned>(code);
     for (unsigned mask = top_bit(model); mask != 0; mask >>= 1) {
         if (live)
-            note_error(&error, port_break_off(port));
+            switch_line(port, false, &gone);
         wait_units(live ? ((bits & mask) ? 4 : 1) : 0);
         if (live)
-            note_error(&error, port_break_on(port));
+            switch_line(port, true, &gone);
         wait_units(live ? 1 : 0);
     }
     if (live)
-        note_error(&error, port_break_off(port));
-    return error;
+        switch_line(port, false, &gone);
+    return gone;
 }
 
 } // namespace
@@ -74,7 +81,8 @@ FrameResult send_frame(PortHandle port, command_code code, RobotModel model, boo
         // The kernel times the transmitter itself: no priorities, no waits.
         std::uint32_t pulses[MAX_PULSE_VALUES];
         int count = frame_pulses_us(code, model, pulses);
-        result.port_failed = port_write_pulses(port, pulses, count) != 0;
+        result.error = port_write_pulses(port, pulses, count);
+        result.port_failed = result.error != 0;
         result.thread_priority_restored = true;
         return result;
     }
@@ -87,6 +95,7 @@ FrameResult send_frame(PortHandle port, command_code code, RobotModel model, boo
     stop_tick_timer();
     plat_normal_process_priority();
     result.thread_priority_restored = plat_normal_thread_priority();
-    result.port_failed = error != 0 && plat_device_gone(error);
+    result.port_failed = error != 0;
+    result.error = error;
     return result;
 }

@@ -9,8 +9,9 @@
 struct FrameResult {
     bool thread_priority_restored;
     // The frame did not go out: the device went away, or a pulse device
-    // refused it.
+    // refused it. error holds the system's error number then.
     bool port_failed;
+    int error;
 };
 
 FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report);

@@ -92,13 +92,14 @@ const char HEADER[] = "$version tarvik $end\n"
 
 } // namespace
 
-PlatHandle recording_open(const char* name) {
+PlatHandle recording_open(const char* name, int* error) {
+    *error = 0;
     if (recordings_used == MAX_RECORDINGS)
         return PLAT_INVALID_HANDLE;
     std::int64_t frequency = 0;
     if (!plat_counter_frequency(&frequency))
         return PLAT_INVALID_HANDLE;
-    PlatHandle file = plat_create_file(name);
+    PlatHandle file = plat_create_file(name, error);
     if (file == PLAT_INVALID_HANDLE)
         return file;
     Recording& r = recordings[recordings_used++];

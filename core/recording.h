@@ -4,7 +4,7 @@
 
 #include "../platform/platform.h"
 
-PlatHandle recording_open(const char* name);
+PlatHandle recording_open(const char* name, int* error);
 bool recording_is_open(PlatHandle file);
 void recording_line(PlatHandle file, bool break_on);
 void recording_wakeup(PlatHandle file);

@@ -13,27 +13,47 @@ const PlatHandle PLAT_INVALID_HANDLE = -1;
 bool plat_counter_frequency(std::int64_t* frequency); // false: no such counter
 std::int64_t plat_counter();
 
-// Serial port.
-PlatHandle plat_open_port(const char* name);
+// Serial port. Opening only opens: nothing is sent, no setting changed, so
+// a device that turns out not to be ours can be closed untouched.
+// PLAT_INVALID_HANDLE with *error set when it cannot be opened.
+PlatHandle plat_open_port(const char* name, int* error);
+// The device a port name stands for (Linux maps COM1..COM256 to /dev/ttyS*).
+void plat_port_path(const char* name, char* path, std::size_t size);
+// What an open port is: a character device or not, and its device number.
+bool plat_port_device(PlatHandle port, bool* character, std::uint64_t* device);
+// The device number of a device file, without opening it.
+bool plat_path_device(const char* path, std::uint64_t* device);
+// The system's active consoles by device name, blank-separated; false where
+// the system keeps no such list.
+bool plat_console_names(char* names, std::size_t size);
+// Takes the port for this program alone (advisory lock, exclusive use) and
+// readies it; 0, or the system's error number.
+int plat_claim_port(PlatHandle port);
+// The error says another program holds the port.
+bool plat_error_in_use(int error);
+// Gives a claimed port back (undoes the exclusive use this program set).
+void plat_release_port(PlatHandle port);
 bool plat_close_port(PlatHandle port);
 // Writes one byte; gives up after about a second when the device cannot take
 // it, so that flow control never hangs a run.
 bool plat_write_byte(PlatHandle port, unsigned char byte);
-// Line break condition; 0 on success, else the system's error number.
-int plat_break_on(PlatHandle port);
-int plat_break_off(PlatHandle port);
+
+// Line break condition. Failures are classified by the backend: a device
+// that cannot do the break condition is not a device that went away.
+enum LineResult { LINE_DONE, LINE_REFUSED, LINE_GONE };
+LineResult plat_break_on(PlatHandle port, int* error);
+LineResult plat_break_off(PlatHandle port, int* error);
 // Infrared transmitters that time frames themselves (LIRC on Linux): the
 // port takes a frame as pulse and space lengths in microseconds.
 bool plat_is_pulse_device(PlatHandle port);
 // 0 on success, else the system's error number.
 int plat_write_pulses(PlatHandle port, const std::uint32_t* us, int count);
 
-// The error says the device is gone (unplugged), not merely that it cannot
-// do the break condition.
-bool plat_device_gone(int error);
+// The system's words for an error number, for messages.
+void plat_error_text(int error, char* text, std::size_t size);
 
 // Plain files written by the recording port.
-PlatHandle plat_create_file(const char* name);
+PlatHandle plat_create_file(const char* name, int* error);
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length);
 
 // Returns early once an interruption has been caught.
@@ -44,6 +64,10 @@ void plat_sleep_ms(unsigned ms);
 void plat_catch_interrupts();
 // 0, or the exit status the caught interruption asks for.
 int plat_interrupted();
+
+// Keeps the program's memory resident, so that no page fault lengthens a
+// pulse. The program's own choice: a library must not lock its host's.
+void plat_lock_memory();
 
 // Frame priorities; on failure *error holds the system's error number.
 bool plat_raise_process_priority(long* error);

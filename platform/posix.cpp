@@ -11,9 +11,12 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/timerfd.h>
 #include <termios.h>
 #include <time.h>
@@ -55,6 +58,7 @@ struct RealtimeBudget {
     bool read;
     double duty_limit; // 1 or more: the kernel sets no limit
     bool in_frame;
+    bool pinned;
     bool had_frame;
     std::int64_t frame_start;
     std::int64_t frame_end;
@@ -128,8 +132,13 @@ void on_interrupt(int signal_number) {
     caught_signal = signal_number;
 }
 
-int break_ioctl(PlatHandle port, unsigned long request) {
-    return ioctl(static_cast<int>(port), request) == 0 ? 0 : errno;
+// An unplugged USB adapter or a hung-up line answers EIO, ENODEV or ENXIO;
+// ENOTTY and EINVAL only say the device has no break condition.
+LineResult break_ioctl(PlatHandle port, unsigned long request, int* error) {
+    if (ioctl(static_cast<int>(port), request) == 0)
+        return LINE_DONE;
+    *error = errno;
+    return errno == EIO || errno == ENODEV || errno == ENXIO ? LINE_GONE : LINE_REFUSED;
 }
 
 } // namespace
@@ -148,30 +157,91 @@ std::int64_t plat_counter() {
     return static_cast<std::int64_t>(now.tv_sec) * NANOSECONDS + now.tv_nsec;
 }
 
-PlatHandle plat_open_port(const char* name) {
+void plat_port_path(const char* name, char* path, std::size_t size) {
+    if (!com_device(name, path, size))
+        std::snprintf(path, size, "%s", name);
+}
+
+PlatHandle plat_open_port(const char* name, int* error) {
     char device[32];
     const char* path = com_device(name, device, sizeof device) ? device : name;
+    // Not blocking in the open: a FIFO or a modem line waiting for carrier
+    // would hang it.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        *error = errno;
         return PLAT_INVALID_HANDLE;
-    int flags = fcntl(fd, F_GETFL);
-    if (flags != -1)
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    if (isatty(fd))
-        ioctl(fd, TIOCEXCL);
-    else
-        open_as_pulse_device(fd);
+    }
     return fd;
 }
 
-bool plat_close_port(PlatHandle port) {
+bool plat_port_device(PlatHandle port, bool* character, std::uint64_t* device) {
+    struct stat st;
+    if (fstat(static_cast<int>(port), &st) != 0)
+        return false;
+    *character = S_ISCHR(st.st_mode);
+    *device = st.st_rdev;
+    return true;
+}
+
+bool plat_path_device(const char* path, std::uint64_t* device) {
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    *device = st.st_rdev;
+    return true;
+}
+
+bool plat_console_names(char* names, std::size_t size) {
+    int fd = open("/sys/class/tty/console/active", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t n = read(fd, names, size - 1);
+    close(fd);
+    if (n < 0)
+        return false;
+    names[n] = '\0';
+    return true;
+}
+
+// An advisory lock as other serial programs take it, and exclusive use, which
+// keeps other users' programs out (though not root's). A port already in
+// exclusive use belongs to someone else, whatever our rights.
+int plat_claim_port(PlatHandle port) {
+    int fd = static_cast<int>(port);
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK ? EBUSY : errno;
+    int flags = fcntl(fd, F_GETFL);
+    if (flags != -1)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (isatty(fd)) {
+        int exclusive = 0;
+        if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+            return EBUSY;
+        ioctl(fd, TIOCEXCL);
+    } else {
+        open_as_pulse_device(fd);
+    }
+    return 0;
+}
+
+bool plat_error_in_use(int error) {
+    return error == EBUSY;
+}
+
+// Only claimed ports come here, and every claimed line is one this program
+// made exclusive.
+void plat_release_port(PlatHandle port) {
     int fd = static_cast<int>(port);
     int pulse_device = find_pulse_device(fd);
     if (pulse_device >= 0)
         pulse_devices[pulse_device] = pulse_devices[--pulse_device_count];
     if (isatty(fd))
-        ioctl(fd, TIOCNXCL); // leave the port usable for whoever else holds it
-    return close(fd) == 0;
+        ioctl(fd, TIOCNXCL);
+}
+
+bool plat_close_port(PlatHandle port) {
+    return close(static_cast<int>(port)) == 0;
 }
 
 bool plat_write_byte(PlatHandle port, unsigned char byte) {
@@ -197,11 +267,11 @@ bool plat_write_byte(PlatHandle port, unsigned char byte) {
     }
 }
 
-int plat_break_on(PlatHandle port) {
-    return break_ioctl(port, TIOCSBRK);
+LineResult plat_break_on(PlatHandle port, int* error) {
+    return break_ioctl(port, TIOCSBRK, error);
 }
-int plat_break_off(PlatHandle port) {
-    return break_ioctl(port, TIOCCBRK);
+LineResult plat_break_off(PlatHandle port, int* error) {
+    return break_ioctl(port, TIOCCBRK, error);
 }
 
 bool plat_is_pulse_device(PlatHandle port) {
@@ -220,14 +290,15 @@ int plat_write_pulses(PlatHandle port, const std::uint32_t* us, int count) {
     return static_cast<std::size_t>(written) == size ? 0 : EIO;
 }
 
-// An unplugged USB adapter or a hung-up line answers EIO, ENODEV or ENXIO;
-// ENOTTY and EINVAL only say the device has no break condition.
-bool plat_device_gone(int error) {
-    return error == EIO || error == ENODEV || error == ENXIO;
+void plat_error_text(int error, char* text, std::size_t size) {
+    const char* hint = error == EACCES ? " (is your user in the dialout group?)" : "";
+    std::snprintf(text, size, "%s%s", std::strerror(error), hint);
 }
 
-PlatHandle plat_create_file(const char* name) {
+PlatHandle plat_create_file(const char* name, int* error) {
     int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        *error = errno;
     return fd < 0 ? PLAT_INVALID_HANDLE : fd;
 }
 
@@ -264,14 +335,16 @@ int plat_interrupted() {
     return caught_signal ? 128 + caught_signal : 0;
 }
 
-// The process part: memory locked (pages lock as they are touched, so nothing
-// is faulted in wholesale) and the highest nice value.
+// Pages lock as they are touched, so nothing is faulted in wholesale. Without
+// the right to lock, frames simply go out as they would have.
+void plat_lock_memory() {
+    mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT);
+}
+
+// Linux's nice value is per thread: this raises the frame's thread alone,
+// never a host program's other threads.
 bool plat_raise_process_priority(long* error) {
     if (setpriority(PRIO_PROCESS, 0, -20) != 0) {
-        *error = errno;
-        return false;
-    }
-    if (mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) != 0) {
         *error = errno;
         return false;
     }
@@ -290,16 +363,18 @@ bool plat_raise_thread_priority(long* error) {
     budget.in_frame = true;
     budget.frame_start = plat_counter();
     // Pinned for the frame: no migration to another processor mid-pulse.
-    cpu_set_t here;
-    CPU_ZERO(&here);
-    CPU_SET(sched_getcpu(), &here);
-    sched_getaffinity(0, sizeof saved_cpus, &saved_cpus);
-    sched_setaffinity(0, sizeof here, &here);
+    int cpu = sched_getcpu();
+    budget.pinned = cpu >= 0 && sched_getaffinity(0, sizeof saved_cpus, &saved_cpus) == 0;
+    if (budget.pinned) {
+        cpu_set_t here;
+        CPU_ZERO(&here);
+        CPU_SET(cpu, &here);
+        sched_setaffinity(0, sizeof here, &here);
+    }
     return true;
 }
 
 bool plat_normal_process_priority() {
-    munlockall();
     return setpriority(PRIO_PROCESS, 0, 0) == 0;
 }
 
@@ -307,7 +382,7 @@ bool plat_normal_thread_priority() {
     sched_param p;
     std::memset(&p, 0, sizeof p);
     bool restored = sched_setscheduler(0, SCHED_OTHER, &p) == 0;
-    if (budget.in_frame)
+    if (budget.in_frame && budget.pinned)
         sched_setaffinity(0, sizeof saved_cpus, &saved_cpus);
     if (budget.in_frame) {
         budget.frame_end = plat_counter();

@@ -6,6 +6,8 @@
 
 #include <mmsystem.h>
 
+#include <cstdio>
+
 namespace {
 
 HANDLE handle_of(PlatHandle h) {
@@ -15,11 +17,14 @@ HANDLE handle_of(PlatHandle h) {
 const DWORD WAKEUP_LIMIT_MS = 1000;
 
 volatile LONG interrupted_status;
+// Set by the console handler, so that a sleep ends at once.
+HANDLE interrupt_event;
 
 // Runs on a thread of its own. For a closing console, Windows ends the
 // process when the handler returns, so it waits for the program to finish.
 BOOL WINAPI on_console_event(DWORD event) {
     InterlockedExchange(&interrupted_status, 130);
+    SetEvent(interrupt_event);
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
         Sleep(5000);
     return TRUE;
@@ -41,10 +46,46 @@ std::int64_t plat_counter() {
     return now.QuadPart;
 }
 
-PlatHandle plat_open_port(const char* name) {
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    return h == INVALID_HANDLE_VALUE ? PLAT_INVALID_HANDLE : reinterpret_cast<PlatHandle>(h);
+void plat_port_path(const char* name, char* path, std::size_t size) {
+    lstrcpynA(path, name, static_cast<int>(size));
 }
+
+PlatHandle plat_open_port(const char* name, int* error) {
+    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return PLAT_INVALID_HANDLE;
+    }
+    return reinterpret_cast<PlatHandle>(h);
+}
+
+// Serial devices are character devices; Windows numbers none of them.
+bool plat_port_device(PlatHandle port, bool* character, std::uint64_t* device) {
+    *character = GetFileType(handle_of(port)) == FILE_TYPE_CHAR;
+    *device = 0;
+    return true;
+}
+
+bool plat_path_device(const char*, std::uint64_t*) {
+    return false;
+}
+
+// The console is no serial line here: nothing to refuse.
+bool plat_console_names(char*, std::size_t) {
+    return false;
+}
+
+// Opened without sharing, the port is this program's alone already.
+int plat_claim_port(PlatHandle) {
+    return 0;
+}
+
+// A serial port opened by another program answers "access denied".
+bool plat_error_in_use(int error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+}
+
+void plat_release_port(PlatHandle) {}
 
 bool plat_close_port(PlatHandle port) {
     return CloseHandle(handle_of(port)) != 0;
@@ -69,12 +110,42 @@ bool plat_write_byte(PlatHandle port, unsigned char byte) {
     return ok && written == 1;
 }
 
-int plat_break_on(PlatHandle port) {
-    return EscapeCommFunction(handle_of(port), SETBREAK) ? 0 : static_cast<int>(GetLastError());
+#ifndef ERROR_NO_SUCH_DEVICE
+#define ERROR_NO_SUCH_DEVICE 433L // not in every SDK's headers
+#endif
+
+namespace {
+
+// Errors that can only mean the device is gone. Others (ERROR_BAD_COMMAND,
+// ERROR_GEN_FAILURE, ERROR_OPERATION_ABORTED) also come from a present port
+// that rejects the request or holds a pending error: for those the handle is
+// asked once more, and only a port that cannot answer that has gone.
+bool removal_error(DWORD error) {
+    return error == ERROR_DEVICE_REMOVED || error == ERROR_DEV_NOT_EXIST ||
+           error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_NO_SUCH_DEVICE;
 }
 
-int plat_break_off(PlatHandle port) {
-    return EscapeCommFunction(handle_of(port), CLRBREAK) ? 0 : static_cast<int>(GetLastError());
+LineResult escape(PlatHandle port, DWORD function, int* error) {
+    HANDLE h = handle_of(port);
+    if (EscapeCommFunction(h, function))
+        return LINE_DONE;
+    DWORD failure = GetLastError();
+    *error = static_cast<int>(failure);
+    if (removal_error(failure))
+        return LINE_GONE;
+    DWORD errors = 0;
+    COMSTAT status;
+    return ClearCommError(h, &errors, &status) ? LINE_REFUSED : LINE_GONE;
+}
+
+} // namespace
+
+LineResult plat_break_on(PlatHandle port, int* error) {
+    return escape(port, SETBREAK, error);
+}
+
+LineResult plat_break_off(PlatHandle port, int* error) {
+    return escape(port, CLRBREAK, error);
 }
 
 // Windows has no kernel-timed transmitter interface of this kind.
@@ -86,17 +157,26 @@ int plat_write_pulses(PlatHandle, const std::uint32_t*, int) {
     return ERROR_NOT_SUPPORTED;
 }
 
-// What serial drivers answer once a USB adapter has been pulled.
-bool plat_device_gone(int error) {
-    return error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_NOT_CONNECTED ||
-           error == ERROR_GEN_FAILURE || error == ERROR_DEVICE_REMOVED ||
-           error == ERROR_DEV_NOT_EXIST || error == ERROR_OPERATION_ABORTED;
+void plat_error_text(int error, char* text, std::size_t size) {
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                             static_cast<DWORD>(error), 0, text, static_cast<DWORD>(size), NULL);
+    // The system's texts end in a full stop and a line end; messages do not.
+    while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == '.'))
+        --n;
+    if (n == 0)
+        std::snprintf(text, size, "error %d", error);
+    else
+        text[n] = '\0';
 }
 
-PlatHandle plat_create_file(const char* name) {
+PlatHandle plat_create_file(const char* name, int* error) {
     HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, NULL);
-    return h == INVALID_HANDLE_VALUE ? PLAT_INVALID_HANDLE : reinterpret_cast<PlatHandle>(h);
+    if (h == INVALID_HANDLE_VALUE) {
+        *error = static_cast<int>(GetLastError());
+        return PLAT_INVALID_HANDLE;
+    }
+    return reinterpret_cast<PlatHandle>(h);
 }
 
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
@@ -112,16 +192,26 @@ bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
 }
 
 void plat_sleep_ms(unsigned ms) {
-    Sleep(ms);
+    if (interrupt_event)
+        WaitForSingleObject(interrupt_event, ms);
+    else
+        Sleep(ms);
 }
 
 void plat_catch_interrupts() {
+    // Manual reset: once caught, every later sleep ends at once too.
+    if (!interrupt_event)
+        interrupt_event = CreateEventA(NULL, TRUE, FALSE, NULL);
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }
 
 int plat_interrupted() {
     return static_cast<int>(interrupted_status);
 }
+
+// Windows locks no memory of a program's own; the realtime class keeps the
+// frame's pages from being trimmed.
+void plat_lock_memory() {}
 
 bool plat_raise_process_priority(long* error) {
     if (SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS))

@@ -102,6 +102,10 @@ Running start_command(const std::vector<std::string>& args, const std::string& s
     Running running;
     running.log = temp_path("ioctl-" + std::to_string(std::rand()) + ".log");
     std::remove(running.log.c_str());
+    running.err = running.log + ".err";
+    int err_fd = open(running.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (err_fd < 0)
+        std::abort();
     int out_pipe[2], in_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(in_pipe, O_CLOEXEC) != 0)
         std::abort();
@@ -109,6 +113,7 @@ Running start_command(const std::vector<std::string>& args, const std::string& s
     if (pid == 0) {
         dup2(out_pipe[1], 1);
         dup2(in_pipe[0], 0);
+        dup2(err_fd, 2);
         close(out_pipe[0]);
         close(in_pipe[1]);
         if (record) {
@@ -125,6 +130,7 @@ Running start_command(const std::vector<std::string>& args, const std::string& s
     }
     close(out_pipe[1]);
     close(in_pipe[0]);
+    close(err_fd);
     if (!stdin_text.empty() && write(in_pipe[1], stdin_text.data(), stdin_text.size()) < 0)
         std::abort();
     running.in_fd = -1;
@@ -151,7 +157,9 @@ RunResult finish(Running& running) {
     waitpid(running.pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.ioctls = parse_ioctl_log(read_file(running.log));
+    r.err = read_file(running.err);
     std::remove(running.log.c_str());
+    std::remove(running.err.c_str());
     return r;
 }
 

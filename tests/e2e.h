@@ -21,6 +21,7 @@ std::string read_master(const Pty& pty);
 struct RunResult {
     int status;
     std::string out;
+    std::string err;
     LineChanges ioctls; // break ioctls seen by the recorder, in ns
 };
 
@@ -30,6 +31,7 @@ struct Running {
     int out_fd;
     int in_fd; // the program's standard input, when kept open
     std::string log;
+    std::string err; // file holding its standard error
 };
 Running start_command(const std::vector<std::string>& argv, const std::string& stdin_text = "",
                       bool record = true, bool keep_stdin = false);

@@ -33,13 +33,16 @@ std::int64_t tick_period() {
     return fake.config.frequency / 1000;
 }
 
-int line_change(FakeOp op) {
+LineResult line_change(FakeOp op, int* error) {
     log(op);
     ++fake.line_changes;
-    return fake.config.break_error && fake.line_changes >= fake.config.break_fails_from
-               ? fake.config.break_error
-               : 0;
+    if (!fake.config.break_error || fake.line_changes < fake.config.break_fails_from)
+        return LINE_DONE;
+    *error = fake.config.break_error;
+    return *error == fake.config.gone_error ? LINE_GONE : LINE_REFUSED;
 }
+
+const int FAKE_BUSY = 16;
 
 } // namespace
 
@@ -92,9 +95,46 @@ std::int64_t plat_counter() {
     return fake.now;
 }
 
-PlatHandle plat_open_port(const char* name) {
+PlatHandle plat_open_port(const char* name, int* error) {
     log(OP_OPEN, 0, name);
+    *error = fake.config.open_error;
     return fake.config.open_fails ? PLAT_INVALID_HANDLE : FAKE_PORT;
+}
+
+void plat_port_path(const char* name, char* path, std::size_t size) {
+    std::snprintf(path, size, "%s", name);
+}
+
+bool plat_port_device(PlatHandle, bool* character, std::uint64_t* device) {
+    *character = fake.config.port_is_char;
+    *device = fake.config.port_device;
+    return true;
+}
+
+bool plat_path_device(const char* path, std::uint64_t* device) {
+    auto found = fake.config.devices.find(path);
+    if (found == fake.config.devices.end())
+        return false;
+    *device = found->second;
+    return true;
+}
+
+bool plat_console_names(char* names, std::size_t size) {
+    std::snprintf(names, size, "%s", fake.config.console_names.c_str());
+    return !fake.config.console_names.empty();
+}
+
+int plat_claim_port(PlatHandle) {
+    log(OP_CLAIM);
+    return fake.config.port_in_use ? FAKE_BUSY : 0;
+}
+
+bool plat_error_in_use(int error) {
+    return error == FAKE_BUSY;
+}
+
+void plat_release_port(PlatHandle) {
+    log(OP_RELEASE);
 }
 
 bool plat_close_port(PlatHandle port) {
@@ -107,12 +147,12 @@ bool plat_write_byte(PlatHandle, unsigned char byte) {
     return true;
 }
 
-int plat_break_on(PlatHandle) {
-    return line_change(OP_BREAK_ON);
+LineResult plat_break_on(PlatHandle, int* error) {
+    return line_change(OP_BREAK_ON, error);
 }
 
-int plat_break_off(PlatHandle) {
-    return line_change(OP_BREAK_OFF);
+LineResult plat_break_off(PlatHandle, int* error) {
+    return line_change(OP_BREAK_OFF, error);
 }
 
 bool plat_is_pulse_device(PlatHandle port) {
@@ -127,11 +167,12 @@ int plat_write_pulses(PlatHandle, const std::uint32_t* us, int count) {
     return fake.config.pulse_error;
 }
 
-bool plat_device_gone(int error) {
-    return error == fake.config.gone_error;
+void plat_error_text(int error, char* text, std::size_t size) {
+    std::snprintf(text, size, "error %d", error);
 }
 
-PlatHandle plat_create_file(const char* name) {
+PlatHandle plat_create_file(const char* name, int* error) {
+    *error = fake.config.open_error;
     if (fake.config.open_fails)
         return PLAT_INVALID_HANDLE;
     fake.file_names[fake.next_file] = name;
@@ -157,6 +198,10 @@ void plat_catch_interrupts() {}
 
 int plat_interrupted() {
     return fake.interrupted;
+}
+
+void plat_lock_memory() {
+    log(OP_LOCK_MEMORY);
 }
 
 bool plat_raise_process_priority(long* error) {

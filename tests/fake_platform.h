@@ -11,7 +11,10 @@
 
 enum FakeOp {
     OP_OPEN,
+    OP_CLAIM,
+    OP_RELEASE,
     OP_CLOSE,
+    OP_LOCK_MEMORY,
     OP_WRITE_BYTE,
     OP_BREAK_ON,
     OP_BREAK_OFF,
@@ -44,7 +47,13 @@ struct FakeConfig {
     std::int64_t start = 1000000;
     bool has_counter = true;
     bool open_fails = false;
-    long process_error = 0; // non-zero: raising fails with this error
+    int open_error = 13;
+    bool port_is_char = true;                     // false: the "port" is an ordinary file
+    std::uint64_t port_device = 0x440;            // its device number
+    std::string console_names;                    // the system's console list ...
+    std::map<std::string, std::uint64_t> devices; // ... and device numbers by path
+    bool port_in_use = false;                     // another program holds the port
+    long process_error = 0;                       // non-zero: raising fails with this error
     long thread_error = 0;
     bool event_fails = false;
     bool tick_start_fails = false;
@@ -53,7 +62,7 @@ struct FakeConfig {
     unsigned min_period_ms = 1;
     int break_error = 0;          // every line change fails with this error ...
     int break_fails_from = 0;     // ... from this line change on (counted from 1)
-    int gone_error = 5;           // the error that means the device is gone
+    int gone_error = 5;           // the error that the backend takes for a vanished device
     int interrupt_at_sleep = 0;   // the n-th sleep catches an interruption (status 130)
     std::int64_t sleep_ticks = 0; // non-zero: every sleep advances this much
     bool pulse_device = false;    // the port is an infrared transmitter

@@ -18,7 +18,11 @@ void write_file(const std::string& path, const std::string& text) {
 }
 
 std::string temp_path(const std::string& leaf) {
+#ifdef _WIN32
+    const char* dir = std::getenv("TEMP");
+#else
     const char* dir = std::getenv("TMPDIR");
+#endif
     return std::string(dir ? dir : "/tmp") + "/tarvik-test-" + std::to_string(getpid()) + "-" +
            leaf;
 }

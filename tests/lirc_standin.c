@@ -1,6 +1,7 @@
 /* LD_PRELOAD stand-in for a LIRC transmitter: the file named by
- * TARVIK_FAKE_LIRC answers LIRC_GET_FEATURES with LIRC_CAN_SEND_PULSE and
- * takes the send mode, and what the program writes to it stays in the file.
+ * TARVIK_FAKE_LIRC says it is a character device, answers LIRC_GET_FEATURES
+ * with LIRC_CAN_SEND_PULSE and takes the send mode, and what the program
+ * writes to it stays in the file.
  * With TARVIK_FAKE_LIRC_ERROR set, writes to it fail with that error. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -11,10 +12,12 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
 typedef ssize_t (*write_fn)(int, const void*, size_t);
+typedef int (*fstat_fn)(int, struct stat*);
 
 static int is_device(int fd) {
     const char* device = getenv("TARVIK_FAKE_LIRC");
@@ -53,4 +56,14 @@ ssize_t write(int fd, const void* data, size_t size) {
         return -1;
     }
     return real(fd, data, size);
+}
+
+int fstat(int fd, struct stat* st) {
+    static fstat_fn real;
+    if (!real)
+        real = (fstat_fn)dlsym(RTLD_NEXT, "fstat");
+    int result = real(fd, st);
+    if (result == 0 && is_device(fd))
+        st->st_mode = (st->st_mode & ~S_IFMT) | S_IFCHR;
+    return result;
 }

@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-int run_main_on_fake(std::vector<std::string> args, const FakeConfig& config,
-                     std::string* printed) {
+int run_main_on_fake(std::vector<std::string> args, const FakeConfig& config, std::string* printed,
+                     std::string* errors) {
     fake_reset(config);
     timing = TimingState();
     args.insert(args.begin(), "tarvik");
@@ -15,7 +15,11 @@ int run_main_on_fake(std::vector<std::string> args, const FakeConfig& config,
         argv.push_back(&a[0]);
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
+    if (errors)
+        testing::internal::CaptureStderr();
     int status = tarvik_main(static_cast<int>(args.size()), argv.data());
     *printed = testing::internal::GetCapturedStdout();
+    if (errors)
+        *errors = testing::internal::GetCapturedStderr();
     return status;
 }

@@ -46,6 +46,7 @@ TEST(CommandLine, ResolvesOptionsAndCodesLikeTheWindowsBuild) {
         {{"0xFFFFFFFF", "-port", "P"}, 0xFF, 8, "P"}, // -1 is not above 0xFF
         {{"0x-5", "-port", "P"}, 0xFB, 8, "P"},
         {{"0x0x86", "-port", "P"}, 0x86, 8, "P"},
+        {{"0x0x", "-port", "P"}, 0, 8, "P"},
         {{"0x123456789", "-port", "P"}, 0x789, 12, "P"}, // low 32 bits, 12-bit frame
         {{"0x 7f", "-port", "P"}, 0x7F, 8, "P"},
         {{"stop", "-port"}, 0x8E, 8, "COM1"}, // the default port

@@ -67,3 +67,22 @@ TEST(JavaLibrary, ResultsDeclaredVoidAndTheExampleClass) {
     EXPECT_EQ(r.out, "stop = 0x8e\n");
     EXPECT_EQ(r.status, 0);
 }
+
+// The entry points without a JVM: decoding, a recording, an ordinary file
+// refused, and a frame that leaves the host's locked memory as it was.
+TEST(JavaLibrary, EntryPointsThroughAMinimalEnvironment) {
+    Pty pty = open_pty();
+    std::string vcd = temp_path("host.vcd");
+    std::string notes = temp_path("host-notes.txt");
+    write_file(notes, "keep\n");
+    RunResult r =
+        run_command({TARVIK_JNI_HOST, TARVIK_JAVA_LIBRARY, vcd, notes, pty.name}, "", false);
+    EXPECT_EQ(r.out, "28 passed, 0 failed\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(notes), "keep\n");
+    EXPECT_EQ(decode_frames(parse_vcd(read_file(vcd)), 1e9 / 1200).size(), 1u);
+    std::remove(vcd.c_str());
+    std::remove(notes.c_str());
+    close_pty(pty);
+}

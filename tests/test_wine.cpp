@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
@@ -12,6 +13,12 @@
 namespace {
 
 const std::string WIN = TARVIK_WINDOWS_BUILD_DIR;
+const std::string WIN64 = TARVIK_WINDOWS64_BUILD_DIR;
+// The wine that runs here and the build it runs: the 32-bit build under
+// wine, or where the kernel runs no 32-bit programs, the 64-bit build under
+// wine64.
+std::string wine_program;
+std::string wine_build;
 
 std::string prefix() {
     static std::string path = temp_path("wineprefix");
@@ -26,12 +33,28 @@ std::string strip_cr(const std::string& s) {
     return out;
 }
 
-RunResult wine(const std::string& exe, const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"wine", WIN + "/" + exe};
+std::vector<std::string> wine_argv(const std::string& exe, const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"timeout", "120", wine_program, wine_build + "/" + exe};
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = run_command(argv, "", false);
+    return argv;
+}
+
+RunResult wine(const std::string& exe, const std::vector<std::string>& args) {
+    RunResult r = run_command(wine_argv(exe, args), "", false);
     r.out = strip_cr(r.out);
     return r;
+}
+
+// wineserver's own notes aside, what the program wrote to standard error.
+std::string program_errors(const std::string& err) {
+    std::string kept;
+    std::size_t at = 0;
+    while ((at = err.find("tarvik: ", at)) != std::string::npos) {
+        std::size_t end = err.find('\n', at);
+        kept += strip_cr(err.substr(at, end - at)) + "\n";
+        at = end;
+    }
+    return kept;
 }
 
 std::string win_path(const std::string& unix_path) {
@@ -45,11 +68,22 @@ class Wine : public testing::Test {
         setenv("WINEDEBUG", "-all", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
         unsetenv("DISPLAY");
-        RunResult r = run_command({"wine", "cmd", "/c", "exit"}, "", false);
-        available = r.status == 0;
+        const std::string choices[][2] = {{"wine", WIN}, {"/usr/lib/wine/wine64", WIN64}};
+        for (const auto& choice : choices) {
+            if (choice[1].empty())
+                continue;
+            RunResult r =
+                run_command({"timeout", "300", choice[0], "cmd", "/c", "exit"}, "", false);
+            if (r.status == 0) {
+                wine_program = choice[0];
+                wine_build = choice[1];
+                available = true;
+                return;
+            }
+        }
     }
     static void TearDownTestSuite() {
-        run_command({"wineserver", "-k"}, "", false);
+        run_command({"timeout", "60", "wineserver", "-k"}, "", false);
         run_command({"rm", "-rf", prefix()}, "", false);
     }
     void SetUp() override {
@@ -143,15 +177,87 @@ TEST_F(Wine, RecordingsAndScriptsDecodeBack) {
     std::remove(vcd.c_str());
 }
 
-TEST_F(Wine, DllEntryPointsByTheirDecoratedNames) {
+// By the decorated names where the build is 32-bit.
+TEST_F(Wine, DllEntryPointsWithoutAJvm) {
     std::string vcd = temp_path("dll.vcd");
-    RunResult r = wine("tarvik_dll_test.exe", {win_path(vcd)});
+    std::string notes = temp_path("dll-notes.txt");
+    write_file(notes, "keep\n");
+    RunResult r = wine("tarvik_jni_host.exe", {"tarvikjava.dll", win_path(vcd), win_path(notes)});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "22 passed, 0 failed\n");
+    EXPECT_EQ(r.out, "24 passed, 0 failed\n");
+    EXPECT_EQ(read_file(notes), "keep\n");
+    std::remove(notes.c_str());
     auto frames = decode_frames(parse_vcd(read_file(vcd)), 1e9 / 1200);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].code, 0x86u);
     std::remove(vcd.c_str());
+}
+
+TEST_F(Wine, UnitTestsOnTheFakePlatform) {
+    RunResult r = wine("tests/tarvik_unit_tests.exe", {});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("[  PASSED  ]"), std::string::npos);
+}
+
+TEST_F(Wine, RefusedPortsAVanishedPortAndCtrlC) {
+    std::string notes = temp_path("wine-notes.txt");
+    write_file(notes, "notes\n");
+    RunResult r = wine("tarvik.exe", {"stop", "-port", win_path(notes)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "error opening port\n");
+    EXPECT_EQ(program_errors(r.err), "tarvik: " + win_path(notes) + ": not a serial device\n");
+    EXPECT_EQ(read_file(notes), "notes\n");
+    std::remove(notes.c_str());
+
+    std::string script = temp_path("wine-long.txt");
+    std::string link = prefix() + "/dosdevices/com9";
+    // The device goes away mid-script: the line changes fail with an error a
+    // present port could give too, and the port no longer answers.
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += "0 stop\n";
+    write_file(script, text);
+    Pty pty = open_pty();
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(pty.name.c_str(), link.c_str()), 0);
+    Running running = start_command(
+        wine_argv("tarvik.exe", {"-script", win_path(script), "-port", "COM9"}), "", false);
+    ASSERT_TRUE(wait_for_wakeup(pty));
+    close_pty(pty);
+    r = finish(running);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(strip_cr(r.out), "error writing port\n");
+    EXPECT_EQ(program_errors(r.err).rfind("tarvik: COM9: ", 0), 0u) << r.err;
+
+    // Ctrl-C in a long delay ends the run at once, with the port closed.
+    pty = open_pty();
+    unlink(link.c_str());
+    ASSERT_EQ(symlink(pty.name.c_str(), link.c_str()), 0);
+    write_file(script, "100000 stop\n");
+    running = start_command(wine_argv("tarvik.exe", {"-script", win_path(script), "-port", "COM9"}),
+                            "", false);
+    ASSERT_TRUE(wait_for_wakeup(pty));
+    kill(running.pid, SIGINT);
+    r = finish(running);
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(r.out, "");
+    unlink(link.c_str());
+    close_pty(pty);
+    std::remove(script.c_str());
+}
+
+// The 32-bit build computes the timing values in SSE2 doubles: no x87
+// multiplication, which would round them twice.
+TEST(WindowsBuild, TimingValuesInDoubleArithmetic) {
+    RunResult r = run_command(
+        {"i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn", WIN + "/libtarvik_core.a"}, "",
+        false);
+    ASSERT_EQ(r.status, 0);
+    std::size_t start = r.out.find("<__Z11init_timingx>:");
+    ASSERT_NE(start, std::string::npos);
+    std::string body = r.out.substr(start, r.out.find("ret", start) - start);
+    EXPECT_EQ(body.find("fmul"), std::string::npos) << body;
+    EXPECT_NE(body.find("mul"), std::string::npos);
 }
 
 TEST(WindowsBuild, ExportsTheDecoratedNames) {

@@ -34,11 +34,11 @@ bool read_sign(const char** p) {
 bool scan_hex32(const char* text, std::int32_t* value) {
     const char* p = skip_space(text);
     bool negative = read_sign(&p);
-    bool digits = false;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+    // "0x" is read as a prefix; when no hexadecimal digit follows it the
+    // conversion fails, as "%x" does: the prefix's "0" is no digit of its own.
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
         p += 2;
-        digits = true; // the prefix's "0" already counts as a digit read
-    }
+    bool digits = false;
     std::uint32_t v = 0;
     for (int d; (d = hex_digit(*p)) >= 0; ++p) {
         v = v * 16u + static_cast<std::uint32_t>(d);

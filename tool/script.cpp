@@ -67,8 +67,9 @@ bool resolve_token(ScriptState* s, RobotModel model) {
     return s->code != 0;
 }
 
-// Plays one line; 0, or 1 when the port failed.
-int play_line(ScriptState* s, char* line, PortHandle port, RobotModel model) {
+// Plays one line, or the remainder of a long one; 0, or 1 when the port
+// failed.
+int play_line(ScriptState* s, char* line, bool remainder, PortHandle port, RobotModel model) {
     std::size_t n = std::strlen(line);
     if (n > 0 && line[n - 1] == '\n')
         line[--n] = '\0';
@@ -76,6 +77,10 @@ int play_line(ScriptState* s, char* line, PortHandle port, RobotModel model) {
         return 0;
     char token[SCRIPT_PIECE_SIZE];
     int items = scan_delay_and_token(line, &s->delay, token, sizeof token);
+    // The tail of a long line that says nothing (blanks, words) is no line
+    // of its own: it must not repeat the previous command.
+    if (items == 0 && remainder)
+        return 0;
     if (items == 2) {
         std::memcpy(s->token, token, sizeof token);
         s->has_token = true;
@@ -136,6 +141,8 @@ int run_script(PortHandle port, const char* path, RobotModel model) {
 
     char piece[SCRIPT_PIECE_SIZE];
     bool first = true;
+    bool remainder = false; // this piece goes on with the line of the one before
+    bool comment = false;   // ... and that line is a comment
     int status = 0;
     while (status == 0 && !plat_interrupted()) {
         errno = 0;
@@ -154,7 +161,13 @@ int run_script(PortHandle port, const char* path, RobotModel model) {
         if (!got)
             break;
         first = false;
-        status = play_line(&state, piece, port, model);
+        std::size_t n = std::strlen(piece);
+        bool line_goes_on = n == SCRIPT_PIECE_SIZE - 1 && piece[n - 1] != '\n';
+        // A comment never moves the robot, however long it is.
+        comment = remainder ? comment : piece[0] == '#';
+        if (!comment)
+            status = play_line(&state, piece, remainder, port, model);
+        remainder = line_goes_on;
     }
     if (file != stdin)
         std::fclose(file);
