@@ -25,6 +25,9 @@ struct RunResult {
     LineChanges ioctls; // break ioctls seen by the recorder, in ns
 };
 
+// Longest run of a program a test starts (times the slowdown below).
+const int RUN_LIMIT_SECONDS = 120;
+
 // A program started and not yet waited for.
 struct Running {
     int pid;
@@ -51,18 +54,13 @@ int slowdown();
 // its wake-up byte to the pseudo-terminal.
 bool wait_for_wakeup(const Pty& pty);
 
-// The host of a virtual machine now and then stops the whole guest for a few
-// milliseconds, which spoils a frame whatever the program does (see
-// docs/timing.md). A run that sends frames is made again, at most twice,
-// while `sound` finds its frames spoiled; the test then judges the last run.
-template <typename Run, typename Sound> RunResult run_until_sound(Run run, Sound sound) {
-    RunResult r = run();
-    for (int again = 0; again < 2 && !sound(r); ++again)
-        r = run();
-    return r;
-}
-// Exactly count frames, every pulse within a quarter unit of its length.
-bool frames_sound(const LineChanges& changes, std::size_t count);
+// What a busy machine cannot change about the frames a run sent: the number
+// of line changes (break on, then per bit off and on, then off: 2 x bits + 2
+// a frame, for frames of these widths) and their order. Pulse lengths are
+// checked on the fake platform, where time is virtual.
+bool frames_of_widths(const LineChanges& changes, const std::vector<int>& widths);
+// Where frame n (from 0) of such a run starts, as an index into its changes.
+std::size_t frame_start(const std::vector<int>& widths, std::size_t n);
 
 // A file of expected output in tests/expected.
 std::string expected_text(const std::string& name);
