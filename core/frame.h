@@ -16,9 +16,12 @@ struct FrameResult {
 
 FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report);
 
-// A frame as the pulse and space lengths of an infrared transmitter, in whole
-// microseconds: the lead-in pulse, then per bit a space and a pulse. Each
-// edge is rounded from the frame's start, so rounding never adds up. Returns
-// the count of values (odd: it starts and ends with a pulse).
-const int MAX_PULSE_VALUES = 25;
-int frame_pulses_us(command_code code, RobotModel model, std::uint32_t out[MAX_PULSE_VALUES]);
+// A frame as data: its pulse lengths in units, the line alternating from
+// break on (8, then per bit 4 or 1 off and 1 on). Returns the count: 17 for
+// 8-bit frames, 25 for 12-bit ones.
+const int MAX_FRAME_PULSES = 25;
+int frame_units(command_code code, RobotModel model, unsigned char out[MAX_FRAME_PULSES]);
+
+// The same lengths for an infrared transmitter, in whole microseconds. Each
+// edge is rounded from the frame's start, so rounding never adds up.
+int frame_pulses_us(command_code code, RobotModel model, std::uint32_t out[MAX_FRAME_PULSES]);

@@ -57,7 +57,7 @@ PortHandle refuse(PortFailure* failure, PortProblem problem, int error) {
         failure->problem = problem;
         failure->error = error;
     }
-    return INVALID_HANDLE_VALUE;
+    return INVALID_PORT;
 }
 
 } // namespace
@@ -66,7 +66,7 @@ PortHandle open_port(const char* name, PortFailure* failure) {
     int error = 0;
     if (is_recording_name(name)) {
         PortHandle file = recording_open(name, &error);
-        return file == INVALID_HANDLE_VALUE ? refuse(failure, PORT_CANNOT_OPEN, error) : file;
+        return file == INVALID_PORT ? refuse(failure, PORT_CANNOT_OPEN, error) : file;
     }
     PlatHandle port = plat_open_port(name, &error);
     if (port == PLAT_INVALID_HANDLE)

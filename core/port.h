@@ -6,7 +6,7 @@
 #include "../platform/platform.h"
 
 typedef PlatHandle PortHandle;
-const PortHandle INVALID_HANDLE_VALUE = PLAT_INVALID_HANDLE;
+const PortHandle INVALID_PORT = PLAT_INVALID_HANDLE;
 
 // Why a port was not opened. Only what a user may point at by mistake is
 // refused: ordinary files and the like, the system's console (a break there

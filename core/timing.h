@@ -4,16 +4,16 @@
 #include <cstdint>
 
 struct TimingState {
-    std::int64_t frequency;
-    double unit_ticks;
-    double late_threshold_ticks;
-    std::int64_t tick_period_ticks;
-    int use_mm_timer;
-    std::intptr_t timer_event;
-    std::intptr_t timer_id;
-    std::int64_t last_sample;
-    std::int64_t wait_start;
-    std::int64_t expected_tick;
+    std::int64_t frequency;         // counter counts per second
+    double unit_ticks;              // counter ticks per pulse unit
+    double late_threshold_ticks;    // ticks in 160 µs: a tick older than this is waited for
+    std::int64_t tick_period_ticks; // ticks between two timer ticks (1/1024 s)
+    int use_mm_timer;               // the periodic timer mode, when non-zero
+    std::intptr_t timer_event;      // the event the periodic timer sets (within a frame)
+    std::intptr_t timer_id;         // the periodic timer itself (within a frame)
+    std::int64_t last_sample;       // the latest counter reading: the next wait starts here
+    std::int64_t wait_start;        // where the current wait is measured from
+    std::int64_t expected_tick;     // counter value of the timer's current tick
     // The tick timer is running for the current frame. Cleared when it could
     // not be started or stopped ticking: the frame then goes on busy-waiting.
     bool tick_timer_running;

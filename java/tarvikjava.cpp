@@ -46,7 +46,7 @@ JNIEXPORT jlong JNICALL Java_TarvikDLL_TarvikOpen(JNIEnv* env, jobject, jstring 
     init_timing(frequency);
     PortHandle port = open_port(chars);
     env->ReleaseStringUTFChars(name, chars);
-    if (port == INVALID_HANDLE_VALUE)
+    if (port == INVALID_PORT)
         return -1;
     if (open_port_count == MAX_OPEN_PORTS) {
         close_port(port);

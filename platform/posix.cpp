@@ -120,7 +120,8 @@ bool open_as_pulse_device(int fd) {
         !(features & LIRC_CAN_SEND_PULSE))
         return false;
     std::uint32_t mode = LIRC_MODE_PULSE;
-    ioctl(fd, LIRC_SET_SEND_MODE, &mode);
+    if (ioctl(fd, LIRC_SET_SEND_MODE, &mode) != 0)
+        return false; // a transmitter that will not take pulses is none for us
     pulse_devices[pulse_device_count++] = fd;
     return true;
 }

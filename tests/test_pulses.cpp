@@ -18,7 +18,7 @@ TEST(Pulses, LengthsInWholeMicrosecondsWithoutDrift) {
                  {0xFFF, 7, 12},      {0, MODEL_V1, 8},      {0x186, MODEL_V1, 8}};
     const double unit_us = 1e6 / 1200;
     for (const Case& c : cases) {
-        std::uint32_t us[MAX_PULSE_VALUES];
+        std::uint32_t us[MAX_FRAME_PULSES];
         int count = frame_pulses_us(c.code, c.model, us);
         ASSERT_EQ(count, 1 + 2 * c.bits);
         // Pulse, then space and pulse per bit: rebuild the line and decode it.

@@ -1,11 +1,13 @@
 #include "cli.h"
 
 #include "../platform/platform.h"
-#include "convert.h"
+#include "crt_scan.h"
 #include "run.h"
 
 #include <cstdio>
 #include <cstring>
+
+namespace {
 
 void print_usage() {
     static const char* const lines[] = {
@@ -47,8 +49,6 @@ void list_commands(RobotModel model) {
             std::printf("           %s (%x)\n", row.name, static_cast<unsigned>(row.code));
     }
 }
-
-namespace {
 
 bool equals(const char* a, const char* b) {
     return std::strcmp(a, b) == 0;

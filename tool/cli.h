@@ -3,6 +3,4 @@
 
 #include "../core/commands.h"
 
-void print_usage();
-void list_commands(RobotModel model);
 int tarvik_main(int argc, char** argv);

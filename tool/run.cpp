@@ -1,56 +1,11 @@
 #include "run.h"
 
-#include "../core/frame.h"
 #include "../core/port.h"
 #include "../core/timing.h"
 #include "script.h"
+#include "send.h"
 
 #include <cstdio>
-
-namespace {
-
-// The run's device, as the messages name it.
-char port_path[256];
-
-// Standard output keeps the fixed texts that callers parse; the reason goes
-// to standard error in the usual "program: file: reason" form.
-void explain(const char* reason) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "tarvik: %s: %s\n", port_path, reason);
-}
-
-void explain_error(int error) {
-    char text[200];
-    plat_error_text(error, text, sizeof text);
-    explain(text);
-}
-
-void explain_refusal(const PortFailure& failure) {
-    switch (failure.problem) {
-    case PORT_NOT_SERIAL:
-        explain("not a serial device");
-        break;
-    case PORT_CONSOLE:
-        explain("the system console; refusing to send to it");
-        break;
-    case PORT_IN_USE:
-        explain("in use by another program");
-        break;
-    default:
-        explain_error(failure.error);
-    }
-}
-
-} // namespace
-
-int send_command(PortHandle port, command_code code, RobotModel model) {
-    FrameResult sent = send_frame(port, code, model, true);
-    if (!sent.port_failed)
-        return 0;
-    std::printf("error writing port\n");
-    explain_error(sent.error);
-    return 1;
-}
 
 int run_program(const RunSettings& settings) {
     timing.use_mm_timer = settings.mm_timer ? 1 : 0;
@@ -61,12 +16,11 @@ int run_program(const RunSettings& settings) {
     }
     init_timing(frequency);
 
-    plat_port_path(settings.port_name, port_path, sizeof port_path);
+    name_port(settings.port_name);
     PortFailure failure;
     PortHandle port = open_port(settings.port_name, &failure);
-    if (port == INVALID_HANDLE_VALUE) {
-        std::printf("error opening port\n");
-        explain_refusal(failure);
+    if (port == INVALID_PORT) {
+        report_open_failure(failure);
         return 1; // a port that cannot be opened is a failure, not success
     }
     plat_lock_memory();

@@ -2,7 +2,6 @@
 #pragma once
 
 #include "../core/commands.h"
-#include "../core/port.h"
 
 struct RunSettings {
     const char* port_name;
@@ -14,7 +13,3 @@ struct RunSettings {
 };
 
 int run_program(const RunSettings& settings);
-
-// Sends one frame of the run; 0, or 1 after "error writing port" when the
-// device has gone away.
-int send_command(PortHandle port, command_code code, RobotModel model);

@@ -2,19 +2,33 @@
 
 #include "../core/frame.h"
 #include "../core/timing.h"
-#include "convert.h"
-#include "run.h"
+#include "crt_scan.h"
+#include "send.h"
+
+#include <cstdio>
 
 #include <cerrno>
 #include <cstring>
+
+namespace {
+
+// Reads a script as a Windows text-mode stream with a 50-byte line buffer, so
+// that a script plays the same on every build: CR LF becomes LF, a byte 0x1A
+// ends the input, and a line is read in pieces of at most 49 characters.
+const int SCRIPT_PIECE_SIZE = 50;
+const int NO_PENDING = -2;
+
+struct ScriptReader {
+    std::FILE* file;
+    int pending; // a byte read ahead after a CR, or NO_PENDING
+    bool ended;
+};
 
 void reader_init(ScriptReader* reader, std::FILE* file) {
     reader->file = file;
     reader->pending = NO_PENDING;
     reader->ended = false;
 }
-
-namespace {
 
 int raw_char(ScriptReader* r) {
     if (r->pending != NO_PENDING) {
@@ -93,8 +107,7 @@ int play_line(ScriptState* s, char* line, bool remainder, PortHandle port, Robot
     return send_command(port, s->code, model);
 }
 
-} // namespace
-
+// False at the end of the input or on a read error (see ferror).
 bool read_piece(ScriptReader* reader, char piece[SCRIPT_PIECE_SIZE]) {
     int n = 0;
     while (n < SCRIPT_PIECE_SIZE - 1) {
@@ -108,8 +121,6 @@ bool read_piece(ScriptReader* reader, char piece[SCRIPT_PIECE_SIZE]) {
     piece[n] = '\0';
     return n > 0 && !std::ferror(reader->file);
 }
-
-namespace {
 
 // "-" is standard input, so that another program can pipe commands in as it
 // decides them: each line plays as soon as it has arrived.

@@ -1,11 +1,10 @@
-// The number conversions of command lines and scripts, written out so that
-// every build reads the same: 32-bit values, wrapping modulo 2^32, C locale.
+// Text and numbers read as the Windows C runtime the program was designed on
+// reads them ("%x", "%ld %s"), written out so that every build reads the
+// same: 32-bit values, wrapping modulo 2^32, C locale.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-
-bool is_c_space(char c);
 
 // Reads as "%x" does: blanks, a sign, an optional "0x"/"0X", hex digits.
 // False, with *value untouched, when no digit can be read.

@@ -1,10 +1,10 @@
-#include "convert.h"
+#include "crt_scan.h"
+
+namespace {
 
 bool is_c_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
-namespace {
 
 const char* skip_space(const char* p) {
     while (is_c_space(*p))
