@@ -17,7 +17,7 @@ void raise_priorities(bool report) {
 // Sets the line, keeping the first sign of a vanished device (it fails every
 // change after it); a device that merely cannot do the break condition stays
 // silent.
-void switch_line(PortHandle port, bool on, int* gone_error) {
+void switch_line(Port* port, bool on, int* gone_error) {
     int error = 0;
     LineResult result = on ? port_break_on(port, &error) : port_break_off(port, &error);
     if (result == LINE_GONE && *gone_error == 0)
@@ -25,15 +25,15 @@ void switch_line(PortHandle port, bool on, int* gone_error) {
 }
 
 // The rehearsal's stand-in for switch_line: the same walk, the line untouched.
-void leave_line(PortHandle, bool, int*) {}
+void leave_line(Port*, bool, int*) {}
 
-typedef void (*LineSwitch)(PortHandle port, bool on, int* gone_error);
+typedef void (*LineSwitch)(Port* port, bool on, int* gone_error);
 
 // Walks a frame's pulses: each sets the line (break on first, then
 // alternating) and lasts its units, measured from the end of the one before.
 // The line is left off at the end whatever happened; returns the error of a
 // vanished device, or 0.
-int play(PortHandle port, const unsigned char* units, int count, LineSwitch set_line) {
+int play(Port* port, const unsigned char* units, int count, LineSwitch set_line) {
     int gone = 0;
     set_line(port, true, &gone);
     timing.last_sample = plat_counter(); // anchors the frame
@@ -73,9 +73,9 @@ int frame_pulses_us(command_code code, RobotModel model, std::uint32_t out[MAX_F
     return count;
 }
 
-FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report) {
+FrameResult send_frame(Port* port, command_code code, RobotModel model, bool report) {
     FrameResult result;
-    if (port_takes_pulses(port)) {
+    if (port->kind == PORT_PULSE_TRANSMITTER) {
         // The kernel times the transmitter itself: no priorities, no waits.
         std::uint32_t pulses[MAX_FRAME_PULSES];
         int count = frame_pulses_us(code, model, pulses);

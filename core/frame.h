@@ -14,7 +14,7 @@ struct FrameResult {
     int error;
 };
 
-FrameResult send_frame(PortHandle port, command_code code, RobotModel model, bool report);
+FrameResult send_frame(Port* port, command_code code, RobotModel model, bool report);
 
 // A frame as data: its pulse lengths in units, the line alternating from
 // break on (8, then per bit 4 or 1 off and 1 on). Returns the count: 17 for

@@ -1,7 +1,5 @@
 #include "port.h"
 
-#include "recording.h"
-
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -52,85 +50,82 @@ PortProblem check_device(PlatHandle port) {
     return is_console(device) ? PORT_CONSOLE : PORT_OPENED;
 }
 
-PortHandle refuse(PortFailure* failure, PortProblem problem, int error) {
+bool refuse(PortFailure* failure, PortProblem problem, int error) {
     if (failure) {
         failure->problem = problem;
         failure->error = error;
     }
-    return INVALID_PORT;
+    return false;
 }
 
 } // namespace
 
-PortHandle open_port(const char* name, PortFailure* failure) {
+bool open_port(const char* name, Port* port, PortFailure* failure) {
     int error = 0;
     if (is_recording_name(name)) {
-        PortHandle file = recording_open(name, &error);
-        return file == INVALID_PORT ? refuse(failure, PORT_CANNOT_OPEN, error) : file;
+        port->kind = PORT_RECORDING;
+        port->handle = recording_open(name, &port->recording, &error);
+        return port->handle != PLAT_INVALID_HANDLE || refuse(failure, PORT_CANNOT_OPEN, error);
     }
-    PlatHandle port = plat_open_port(name, &error);
-    if (port == PLAT_INVALID_HANDLE)
+    PlatHandle handle = plat_open_port(name, &error);
+    if (handle == PLAT_INVALID_HANDLE)
         return refuse(failure, plat_error_in_use(error) ? PORT_IN_USE : PORT_CANNOT_OPEN, error);
     // Checked before anything is done to it: a refused device is closed as
     // it was found.
-    PortProblem problem = check_device(port);
+    PortProblem problem = check_device(handle);
     if (problem != PORT_OPENED) {
-        plat_close_port(port);
+        plat_close_port(handle);
         return refuse(failure, problem, 0);
     }
-    error = plat_claim_port(port);
+    error = plat_claim_port(handle);
     if (error != 0) {
-        plat_close_port(port);
+        plat_close_port(handle);
         return refuse(failure, plat_error_in_use(error) ? PORT_IN_USE : PORT_CANNOT_OPEN, error);
     }
+    port->handle = handle;
+    port->kind = plat_pulse_transmitter(handle) ? PORT_PULSE_TRANSMITTER : PORT_SERIAL_LINE;
     if (failure)
         failure->problem = PORT_OPENED;
-    return port;
+    return true;
 }
 
-bool close_port(PortHandle port) {
-    if (recording_is_open(port))
-        return recording_close(port);
-    plat_release_port(port);
-    return plat_close_port(port);
+bool close_port(Port* port) {
+    if (port->kind == PORT_RECORDING)
+        return recording_close(&port->recording);
+    plat_release_port(port->handle);
+    return plat_close_port(port->handle);
 }
 
-bool port_takes_pulses(PortHandle port) {
-    return plat_is_pulse_device(port);
-}
-
-int port_write_pulses(PortHandle port, const std::uint32_t* us, int count) {
-    return plat_write_pulses(port, us, count);
+int port_write_pulses(Port* port, const std::uint32_t* us, int count) {
+    return plat_write_pulses(port->handle, us, count);
 }
 
 // A transmitter without a serial line has nothing to wake.
-void send_wakeup(PortHandle port) {
-    if (port_takes_pulses(port))
+void send_wakeup(Port* port) {
+    if (port->kind == PORT_PULSE_TRANSMITTER)
         return;
-    if (recording_is_open(port))
-        recording_wakeup(port);
+    if (port->kind == PORT_RECORDING)
+        recording_wakeup(&port->recording);
     else
-        plat_write_byte(port, 0x00);
+        plat_write_byte(port->handle, 0x00);
     plat_sleep_ms(100);
 }
 
-LineResult port_break_on(PortHandle port, int* error) {
-    if (recording_is_open(port)) {
-        recording_line(port, true);
-        return LINE_DONE;
-    }
-    return plat_break_on(port, error);
+LineResult port_break_on(Port* port, int* error) {
+    if (port->kind != PORT_RECORDING)
+        return plat_break_on(port->handle, error);
+    recording_line(&port->recording, true);
+    return LINE_DONE;
 }
 
-LineResult port_break_off(PortHandle port, int* error) {
-    if (recording_is_open(port)) {
-        recording_line(port, false);
-        return LINE_DONE;
-    }
-    return plat_break_off(port, error);
+LineResult port_break_off(Port* port, int* error) {
+    if (port->kind != PORT_RECORDING)
+        return plat_break_off(port->handle, error);
+    recording_line(&port->recording, false);
+    return LINE_DONE;
 }
 
-void port_idle(PortHandle port) {
-    if (recording_is_open(port))
-        recording_idle(port);
+void port_idle(Port* port) {
+    if (port->kind == PORT_RECORDING)
+        recording_idle(&port->recording);
 }

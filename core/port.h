@@ -4,9 +4,20 @@
 #pragma once
 
 #include "../platform/platform.h"
+#include "recording.h"
 
-typedef PlatHandle PortHandle;
-const PortHandle INVALID_PORT = PLAT_INVALID_HANDLE;
+// What a port is, decided once when it is opened.
+enum PortKind {
+    PORT_SERIAL_LINE,       // frames as break on and off on the transmit line
+    PORT_RECORDING,         // frames written to a Value Change Dump file
+    PORT_PULSE_TRANSMITTER, // frames as pulse lengths the kernel times (Linux LIRC)
+};
+
+struct Port {
+    PortKind kind;
+    PlatHandle handle;   // the device, or the recording's file
+    Recording recording; // with PORT_RECORDING
+};
 
 // Why a port was not opened. Only what a user may point at by mistake is
 // refused: ordinary files and the like, the system's console (a break there
@@ -17,17 +28,14 @@ struct PortFailure {
     int error; // the system's error number with PORT_CANNOT_OPEN and PORT_IN_USE
 };
 
-PortHandle open_port(const char* name, PortFailure* failure = nullptr);
-bool close_port(PortHandle port);
+// False, with *failure filled in when given, when the port is refused.
+bool open_port(const char* name, Port* port, PortFailure* failure = nullptr);
+bool close_port(Port* port);
 // One zero byte, then 100 ms for the device to wake.
-void send_wakeup(PortHandle port);
-LineResult port_break_on(PortHandle port, int* error);
-LineResult port_break_off(PortHandle port, int* error);
+void send_wakeup(Port* port);
+LineResult port_break_on(Port* port, int* error);
+LineResult port_break_off(Port* port, int* error);
 // Called when a frame has ended: the line stays off for a while.
-void port_idle(PortHandle port);
-
-// An infrared transmitter that takes whole frames as pulse lengths (Linux
-// LIRC devices) instead of a line to switch.
-bool port_takes_pulses(PortHandle port);
-// 0 on success, else the system's error number.
-int port_write_pulses(PortHandle port, const std::uint32_t* us, int count);
+void port_idle(Port* port);
+// A whole frame to a pulse transmitter; 0, or the system's error number.
+int port_write_pulses(Port* port, const std::uint32_t* us, int count);

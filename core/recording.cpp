@@ -5,39 +5,6 @@
 
 namespace {
 
-// Inside a frame a change is only noted with its counter value; the text is
-// made and written while the line is idle (after a frame, at the wake-up and
-// the close), since formatting and file writes would lengthen pulses.
-enum ChangeKind : unsigned char { LINE_OFF, LINE_ON, WAKEUP, END };
-
-struct Change {
-    std::int64_t counter;
-    ChangeKind kind;
-};
-
-const int MAX_PENDING = 256; // a frame makes at most 26 changes
-
-struct Recording {
-    PlatHandle file;
-    std::int64_t origin;
-    std::int64_t frequency;
-    bool wakeup_high;
-    int pending;
-    Change changes[MAX_PENDING];
-};
-
-// A handful of recordings at once is plenty (the Java library may hold several).
-const int MAX_RECORDINGS = 8;
-Recording recordings[MAX_RECORDINGS];
-int recordings_used;
-
-Recording* find(PlatHandle file) {
-    for (int i = 0; i < recordings_used; ++i)
-        if (recordings[i].file == file)
-            return &recordings[i];
-    return nullptr;
-}
-
 std::int64_t nanoseconds(const Recording& r, std::int64_t counter) {
     std::int64_t ticks = counter - r.origin;
     if (r.frequency <= 0)
@@ -49,7 +16,7 @@ void write_out(Recording& r) {
     char text[4096];
     int used = 0;
     for (int i = 0; i < r.pending; ++i) {
-        const Change& c = r.changes[i];
+        const RecordedChange& c = r.changes[i];
         if (c.kind == END && !r.wakeup_high)
             continue;
         if (used > static_cast<int>(sizeof text) - 64) {
@@ -69,11 +36,8 @@ void write_out(Recording& r) {
     r.pending = 0;
 }
 
-void note(PlatHandle file, ChangeKind kind) {
-    Recording* r = find(file);
-    if (!r)
-        return;
-    if (r->pending == MAX_PENDING)
+void note(Recording* r, ChangeKind kind) {
+    if (r->pending == RECORDING_PENDING)
         write_out(*r);
     r->changes[r->pending].counter = plat_counter();
     r->changes[r->pending].kind = kind;
@@ -92,51 +56,38 @@ const char HEADER[] = "$version tarvik $end\n"
 
 } // namespace
 
-PlatHandle recording_open(const char* name, int* error) {
+PlatHandle recording_open(const char* name, Recording* r, int* error) {
     *error = 0;
-    if (recordings_used == MAX_RECORDINGS)
-        return PLAT_INVALID_HANDLE;
     std::int64_t frequency = 0;
     if (!plat_counter_frequency(&frequency))
         return PLAT_INVALID_HANDLE;
     PlatHandle file = plat_create_file(name, error);
     if (file == PLAT_INVALID_HANDLE)
         return file;
-    Recording& r = recordings[recordings_used++];
-    r.file = file;
-    r.frequency = frequency;
-    r.origin = plat_counter();
-    r.wakeup_high = false;
-    r.pending = 0;
+    r->file = file;
+    r->frequency = frequency;
+    r->origin = plat_counter();
+    r->wakeup_high = false;
+    r->pending = 0;
     plat_write_file(file, HEADER, sizeof HEADER - 1);
     return file;
 }
 
-bool recording_is_open(PlatHandle file) {
-    return find(file) != nullptr;
+void recording_line(Recording* r, bool break_on) {
+    note(r, break_on ? LINE_ON : LINE_OFF);
 }
 
-void recording_line(PlatHandle file, bool break_on) {
-    note(file, break_on ? LINE_ON : LINE_OFF);
-}
-
-void recording_wakeup(PlatHandle file) {
-    note(file, WAKEUP);
-    recording_idle(file);
-}
-
-void recording_idle(PlatHandle file) {
-    if (Recording* r = find(file))
-        write_out(*r);
-}
-
-bool recording_close(PlatHandle file) {
-    Recording* r = find(file);
-    if (!r)
-        return false;
-    note(file, END);
+void recording_wakeup(Recording* r) {
+    note(r, WAKEUP);
     write_out(*r);
-    bool closed = plat_close_port(r->file);
-    *r = recordings[--recordings_used];
-    return closed;
+}
+
+void recording_idle(Recording* r) {
+    write_out(*r);
+}
+
+bool recording_close(Recording* r) {
+    note(r, END);
+    write_out(*r);
+    return plat_close_port(r->file);
 }

@@ -4,9 +4,33 @@
 
 #include "../platform/platform.h"
 
-PlatHandle recording_open(const char* name, int* error);
-bool recording_is_open(PlatHandle file);
-void recording_line(PlatHandle file, bool break_on);
-void recording_wakeup(PlatHandle file);
-void recording_idle(PlatHandle file);
-bool recording_close(PlatHandle file);
+#include <cstdint>
+
+// Inside a frame a change is only noted with its counter value; the text is
+// made and written while the line is idle (after a frame, at the wake-up and
+// the close), since formatting and file writes would lengthen pulses.
+enum ChangeKind : unsigned char { LINE_OFF, LINE_ON, WAKEUP, END };
+
+struct RecordedChange {
+    std::int64_t counter;
+    ChangeKind kind;
+};
+
+const int RECORDING_PENDING = 256; // a frame makes at most 26 changes
+
+struct Recording {
+    PlatHandle file;
+    std::int64_t origin; // counter value of time 0
+    std::int64_t frequency;
+    bool wakeup_high; // the wake-up mark lasts until the next change
+    int pending;      // changes noted and not yet written
+    RecordedChange changes[RECORDING_PENDING];
+};
+
+// Creates the file and writes its header; PLAT_INVALID_HANDLE with *error
+// set when it cannot be created.
+PlatHandle recording_open(const char* name, Recording* r, int* error);
+void recording_line(Recording* r, bool break_on);
+void recording_wakeup(Recording* r);
+void recording_idle(Recording* r);
+bool recording_close(Recording* r);

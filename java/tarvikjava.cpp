@@ -6,25 +6,19 @@
 
 #include <jni.h>
 
+#include <map>
+
 namespace {
 
-// Java keeps the handle sign-extended; only its low 32 bits name the port.
-PortHandle port_of(jlong handle) {
-    return static_cast<PortHandle>(static_cast<jint>(handle));
-}
-
-// The ports this library opened and has not closed. A handle that was never
+// The ports this library opened and has not closed, by the handle Java
+// holds (only its low 32 bits name the port). A handle that was never
 // opened here, or was closed already, is refused rather than acted on: it
 // may by now belong to someone else in the JVM.
-const int MAX_OPEN_PORTS = 64;
-PortHandle open_ports[MAX_OPEN_PORTS];
-int open_port_count;
+std::map<jint, Port> open_ports;
 
-int find_open(PortHandle port) {
-    for (int i = 0; i < open_port_count; ++i)
-        if (open_ports[i] == port)
-            return i;
-    return -1;
+Port* port_of(jlong handle) {
+    auto found = open_ports.find(static_cast<jint>(handle));
+    return found == open_ports.end() ? nullptr : &found->second;
 }
 
 // A null String, or one the JVM cannot supply (an exception is then pending
@@ -44,22 +38,21 @@ JNIEXPORT jlong JNICALL Java_TarvikDLL_TarvikOpen(JNIEnv* env, jobject, jstring 
     std::int64_t frequency = 0;
     plat_counter_frequency(&frequency);
     init_timing(frequency);
-    PortHandle port = open_port(chars);
+    Port port;
+    bool opened = open_port(chars, &port);
     env->ReleaseStringUTFChars(name, chars);
-    if (port == INVALID_PORT)
+    if (!opened)
         return -1;
-    if (open_port_count == MAX_OPEN_PORTS) {
-        close_port(port);
-        return -1;
-    }
-    open_ports[open_port_count++] = port;
-    return static_cast<jlong>(port);
+    // Sign-extended, as Java has always been given the system handle.
+    jint handle = static_cast<jint>(port.handle);
+    open_ports[handle] = port;
+    return static_cast<jlong>(handle);
 }
 
 JNIEXPORT jint JNICALL Java_TarvikDLL_TarvikSend(JNIEnv*, jobject, jlong handle, jint code,
                                                  jint model, jint no_wakeup) {
-    PortHandle port = port_of(handle);
-    if (find_open(port) < 0)
+    Port* port = port_of(handle);
+    if (!port)
         return 0;
     if (no_wakeup == 0)
         send_wakeup(port);
@@ -77,11 +70,12 @@ JNIEXPORT jint JNICALL Java_TarvikDLL_TarvikDecode(JNIEnv* env, jobject, jstring
 }
 
 JNIEXPORT jint JNICALL Java_TarvikDLL_TarvikClose(JNIEnv*, jobject, jlong handle) {
-    int at = find_open(port_of(handle));
-    if (at < 0)
+    Port* port = port_of(handle);
+    if (!port)
         return 0;
-    open_ports[at] = open_ports[--open_port_count];
-    return close_port(port_of(handle)) ? 1 : 0;
+    bool closed = close_port(port);
+    open_ports.erase(static_cast<jint>(handle));
+    return closed ? 1 : 0;
 }
 
 JNIEXPORT jint JNICALL Java_TarvikDLL_TarvikUseMMTimer(JNIEnv*, jobject, jint flag) {

@@ -26,8 +26,8 @@ bool plat_path_device(const char* path, std::uint64_t* device);
 // The system's active consoles by device name, blank-separated; false where
 // the system keeps no such list.
 bool plat_console_names(char* names, std::size_t size);
-// Takes the port for this program alone (advisory lock, exclusive use) and
-// readies it; 0, or the system's error number.
+// Takes the port for this program alone (advisory lock, exclusive use); 0,
+// or the system's error number.
 int plat_claim_port(PlatHandle port);
 // The error says another program holds the port.
 bool plat_error_in_use(int error);
@@ -43,9 +43,10 @@ bool plat_write_byte(PlatHandle port, unsigned char byte);
 enum LineResult { LINE_DONE, LINE_REFUSED, LINE_GONE };
 LineResult plat_break_on(PlatHandle port, int* error);
 LineResult plat_break_off(PlatHandle port, int* error);
-// Infrared transmitters that time frames themselves (LIRC on Linux): the
-// port takes a frame as pulse and space lengths in microseconds.
-bool plat_is_pulse_device(PlatHandle port);
+// Infrared transmitters that time frames themselves (LIRC on Linux): asked
+// once, of a claimed port; one that can send pulses is put into that mode
+// and takes a frame as pulse and space lengths in microseconds.
+bool plat_pulse_transmitter(PlatHandle port);
 // 0 on success, else the system's error number.
 int plat_write_pulses(PlatHandle port, const std::uint32_t* us, int count);
 

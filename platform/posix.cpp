@@ -101,31 +101,6 @@ void rest_before_realtime() {
     }
 }
 
-// Open LIRC transmitters, told apart from serial ports at open.
-const int MAX_PULSE_DEVICES = 8;
-int pulse_devices[MAX_PULSE_DEVICES];
-int pulse_device_count;
-
-int find_pulse_device(int fd) {
-    for (int i = 0; i < pulse_device_count; ++i)
-        if (pulse_devices[i] == fd)
-            return i;
-    return -1;
-}
-
-// A device that can send pulses is put into pulse mode once, here.
-bool open_as_pulse_device(int fd) {
-    std::uint32_t features = 0;
-    if (pulse_device_count == MAX_PULSE_DEVICES || ioctl(fd, LIRC_GET_FEATURES, &features) != 0 ||
-        !(features & LIRC_CAN_SEND_PULSE))
-        return false;
-    std::uint32_t mode = LIRC_MODE_PULSE;
-    if (ioctl(fd, LIRC_SET_SEND_MODE, &mode) != 0)
-        return false; // a transmitter that will not take pulses is none for us
-    pulse_devices[pulse_device_count++] = fd;
-    return true;
-}
-
 volatile sig_atomic_t caught_signal;
 cpu_set_t saved_cpus;
 
@@ -220,8 +195,6 @@ int plat_claim_port(PlatHandle port) {
         if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
             return EBUSY;
         ioctl(fd, TIOCEXCL);
-    } else {
-        open_as_pulse_device(fd);
     }
     return 0;
 }
@@ -234,9 +207,6 @@ bool plat_error_in_use(int error) {
 // made exclusive.
 void plat_release_port(PlatHandle port) {
     int fd = static_cast<int>(port);
-    int pulse_device = find_pulse_device(fd);
-    if (pulse_device >= 0)
-        pulse_devices[pulse_device] = pulse_devices[--pulse_device_count];
     if (isatty(fd))
         ioctl(fd, TIOCNXCL);
 }
@@ -275,8 +245,15 @@ LineResult plat_break_off(PlatHandle port, int* error) {
     return break_ioctl(port, TIOCCBRK, error);
 }
 
-bool plat_is_pulse_device(PlatHandle port) {
-    return find_pulse_device(static_cast<int>(port)) >= 0;
+bool plat_pulse_transmitter(PlatHandle port) {
+    int fd = static_cast<int>(port);
+    std::uint32_t features = 0;
+    if (isatty(fd) || ioctl(fd, LIRC_GET_FEATURES, &features) != 0 ||
+        !(features & LIRC_CAN_SEND_PULSE))
+        return false;
+    std::uint32_t mode = LIRC_MODE_PULSE;
+    // A transmitter that will not take pulses is none for us.
+    return ioctl(fd, LIRC_SET_SEND_MODE, &mode) == 0;
 }
 
 // The whole frame in one write, as the LIRC interface takes it.

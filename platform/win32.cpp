@@ -149,7 +149,7 @@ LineResult plat_break_off(PlatHandle port, int* error) {
 }
 
 // Windows has no kernel-timed transmitter interface of this kind.
-bool plat_is_pulse_device(PlatHandle) {
+bool plat_pulse_transmitter(PlatHandle) {
     return false;
 }
 

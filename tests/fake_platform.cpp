@@ -52,6 +52,13 @@ void fake_reset(const FakeConfig& config) {
     fake.now = config.start;
 }
 
+Port* fake_serial_port() {
+    static Port port;
+    port.kind = PORT_SERIAL_LINE;
+    port.handle = FAKE_PORT;
+    return &port;
+}
+
 const std::vector<FakeCall>& fake_calls() {
     return fake.calls;
 }
@@ -155,8 +162,8 @@ LineResult plat_break_off(PlatHandle, int* error) {
     return line_change(OP_BREAK_OFF, error);
 }
 
-bool plat_is_pulse_device(PlatHandle port) {
-    return fake.config.pulse_device && port == FAKE_PORT;
+bool plat_pulse_transmitter(PlatHandle) {
+    return fake.config.pulse_device;
 }
 
 int plat_write_pulses(PlatHandle, const std::uint32_t* us, int count) {

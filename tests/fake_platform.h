@@ -2,6 +2,7 @@
 // every reading, and a log of everything the system asks of the platform.
 #pragma once
 
+#include "../core/port.h"
 #include "../platform/platform.h"
 
 #include <cstdint>
@@ -70,6 +71,8 @@ struct FakeConfig {
 };
 
 void fake_reset(const FakeConfig& config = FakeConfig());
+// The fake's serial line as an open port, for the core's own calls.
+Port* fake_serial_port();
 const std::vector<FakeCall>& fake_calls();
 std::vector<FakeCall> fake_calls_of(FakeOp op);
 std::int64_t fake_now();

@@ -51,7 +51,7 @@ TEST(Frame, LineChangesAndTheirExactTimes) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.code);
         reset();
-        send_frame(3, c.code, c.model, true);
+        send_frame(fake_serial_port(), c.code, c.model, true);
         EXPECT_EQ(pulse_ticks(), c.pulses);
         LineChanges changes = fake_line_changes();
         ASSERT_FALSE(changes.empty());
@@ -80,7 +80,7 @@ TEST(Frame, PriorityWarningsInOrderAndRestoredAfterwards) {
         config.thread_error = c.thread_error;
         reset(config);
         testing::internal::CaptureStdout();
-        send_frame(3, 0x8E, MODEL_V1, c.report);
+        send_frame(fake_serial_port(), 0x8E, MODEL_V1, c.report);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.printed);
         std::vector<FakeOp> order;
         for (const FakeCall& call : fake_calls())
@@ -96,7 +96,7 @@ TEST(Frame, PriorityWarningsInOrderAndRestoredAfterwards) {
 TEST(Frame, TickModeFrameDecodesAndReleasesTheTimer) {
     reset();
     timing.use_mm_timer = 1;
-    send_frame(3, 0x3AA, MODEL_V2, true);
+    send_frame(fake_serial_port(), 0x3AA, MODEL_V2, true);
     auto frames = decode_frames(fake_line_changes(), 8333.33);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].code, 0x3AAu);

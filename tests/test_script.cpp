@@ -69,7 +69,7 @@ Played play(const std::string& text, RobotModel model = MODEL_V1) {
     init_timing(10000000);
     testing::internal::CaptureStdout();
     Played p;
-    p.status = run_script(3, path.c_str(), model);
+    p.status = run_script(fake_serial_port(), path.c_str(), model);
     p.trace = trace_of_calls();
     p.printed = testing::internal::GetCapturedStdout();
     std::remove(path.c_str());
@@ -154,11 +154,11 @@ TEST(Script, FilesThatCannotBeRead) {
     mkdir(dir.c_str(), 0700);
     fake_reset();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(run_script(3, dir.c_str(), MODEL_V1), 1);
-    EXPECT_EQ(run_script(3, "/nonexistent/script", MODEL_V1), 1);
+    EXPECT_EQ(run_script(fake_serial_port(), dir.c_str(), MODEL_V1), 1);
+    EXPECT_EQ(run_script(fake_serial_port(), "/nonexistent/script", MODEL_V1), 1);
     // Opens, but every read fails (address 0 is not mapped): a read error,
     // not the end of the script.
-    EXPECT_EQ(run_script(3, "/proc/self/mem", MODEL_V1), 1);
+    EXPECT_EQ(run_script(fake_serial_port(), "/proc/self/mem", MODEL_V1), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "tarvik: error opening file " + dir + ", errno=21\n" +
                   "tarvik: error opening file /nonexistent/script, errno=2\n" +

@@ -18,8 +18,8 @@ int run_program(const RunSettings& settings) {
 
     name_port(settings.port_name);
     PortFailure failure;
-    PortHandle port = open_port(settings.port_name, &failure);
-    if (port == INVALID_PORT) {
+    Port port;
+    if (!open_port(settings.port_name, &port, &failure)) {
         report_open_failure(failure);
         return 1; // a port that cannot be opened is a failure, not success
     }
@@ -28,12 +28,12 @@ int run_program(const RunSettings& settings) {
     // line is left off, and ends the run with the port closed.
     plat_catch_interrupts();
     if (!settings.no_wakeup)
-        send_wakeup(port);
+        send_wakeup(&port);
 
     int status = 0;
     if (!plat_interrupted()) // nothing more goes out after a Ctrl-C in the wake-up pause
-        status = settings.script_path ? run_script(port, settings.script_path, settings.model)
-                                      : send_command(port, settings.code, settings.model);
-    close_port(port);
+        status = settings.script_path ? run_script(&port, settings.script_path, settings.model)
+                                      : send_command(&port, settings.code, settings.model);
+    close_port(&port);
     return plat_interrupted() ? plat_interrupted() : status;
 }

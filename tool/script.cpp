@@ -83,7 +83,7 @@ bool resolve_token(ScriptState* s, RobotModel model) {
 
 // Plays one line, or the remainder of a long one; 0, or 1 when the port
 // failed.
-int play_line(ScriptState* s, char* line, bool remainder, PortHandle port, RobotModel model) {
+int play_line(ScriptState* s, char* line, bool remainder, Port* port, RobotModel model) {
     std::size_t n = std::strlen(line);
     if (n > 0 && line[n - 1] == '\n')
         line[--n] = '\0';
@@ -136,7 +136,7 @@ std::FILE* open_script(const char* path) {
 
 } // namespace
 
-int run_script(PortHandle port, const char* path, RobotModel model) {
+int run_script(Port* port, const char* path, RobotModel model) {
     std::FILE* file = open_script(path);
     if (!file) {
         std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);

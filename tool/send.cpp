@@ -45,7 +45,7 @@ void report_open_failure(const PortFailure& failure) {
     }
 }
 
-int send_command(PortHandle port, command_code code, RobotModel model) {
+int send_command(Port* port, command_code code, RobotModel model) {
     FrameResult sent = send_frame(port, code, model, true);
     if (!sent.port_failed)
         return 0;

@@ -13,4 +13,4 @@ void report_open_failure(const PortFailure& failure);
 
 // Sends one frame of the run; 0, or 1 after "error writing port" when the
 // device has gone away.
-int send_command(PortHandle port, command_code code, RobotModel model);
+int send_command(Port* port, command_code code, RobotModel model);

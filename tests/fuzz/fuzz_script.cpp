@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     fake_reset(config);
     timing = TimingState();
     init_timing(config.frequency);
-    run_script(3, path.c_str(), data[0] % 5);
+    run_script(fake_serial_port(), path.c_str(), data[0] % 5);
     // Every frame leaves the line off.
     auto changes = fake_line_changes();
     if (!changes.empty() && changes.back().second)
