@@ -86,6 +86,7 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
     }
     unsigned char units[MAX_FRAME_PULSES];
     int count = frame_units(code, model, units);
+    plat_rest_before_frame();
     raise_priorities(report);
     // A rehearsal first, without switching or waiting, so that first-use
     // costs (page faults, cold caches, code not yet bound) are paid before
@@ -97,8 +98,7 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
 
     port_idle(port);
     stop_tick_timer();
-    plat_normal_process_priority();
-    result.thread_priority_restored = plat_normal_thread_priority();
+    result.thread_priority_restored = plat_leave_frame_priority();
     result.port_failed = gone != 0;
     result.error = gone;
     return result;

@@ -70,11 +70,16 @@ int plat_interrupted();
 // pulse. The program's own choice: a library must not lock its host's.
 void plat_lock_memory();
 
-// Frame priorities; on failure *error holds the system's error number.
+// The frame path's steps around a frame. First whatever rest the system
+// needs so that the frame's realtime run is never cut short (Linux stops
+// realtime threads that use up their share of each second), then the
+// priorities: raising fails with the system's error number in *error.
+void plat_rest_before_frame();
 bool plat_raise_process_priority(long* error);
 bool plat_raise_thread_priority(long* error);
-bool plat_normal_process_priority();
-bool plat_normal_thread_priority();
+// Back to normal priorities (not to whatever they were before); true when
+// the thread's own priority was restored.
+bool plat_leave_frame_priority();
 
 // Finest period of the periodic timer, in whole milliseconds.
 bool plat_timer_min_period_ms(unsigned* ms);

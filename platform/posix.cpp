@@ -329,8 +329,11 @@ bool plat_raise_process_priority(long* error) {
     return true;
 }
 
-bool plat_raise_thread_priority(long* error) {
+void plat_rest_before_frame() {
     rest_before_realtime();
+}
+
+bool plat_raise_thread_priority(long* error) {
     sched_param p;
     std::memset(&p, 0, sizeof p);
     p.sched_priority = FRAME_FIFO_PRIORITY;
@@ -352,11 +355,8 @@ bool plat_raise_thread_priority(long* error) {
     return true;
 }
 
-bool plat_normal_process_priority() {
-    return setpriority(PRIO_PROCESS, 0, 0) == 0;
-}
-
-bool plat_normal_thread_priority() {
+bool plat_leave_frame_priority() {
+    setpriority(PRIO_PROCESS, 0, 0);
     sched_param p;
     std::memset(&p, 0, sizeof p);
     bool restored = sched_setscheduler(0, SCHED_OTHER, &p) == 0;

@@ -213,6 +213,9 @@ int plat_interrupted() {
 // frame's pages from being trimmed.
 void plat_lock_memory() {}
 
+// Windows keeps realtime threads running as long as they like.
+void plat_rest_before_frame() {}
+
 bool plat_raise_process_priority(long* error) {
     if (SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS))
         return true;
@@ -227,11 +230,8 @@ bool plat_raise_thread_priority(long* error) {
     return false;
 }
 
-bool plat_normal_process_priority() {
-    return SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS) != 0;
-}
-
-bool plat_normal_thread_priority() {
+bool plat_leave_frame_priority() {
+    SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
     return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL) != 0;
 }
 

@@ -223,12 +223,12 @@ bool plat_raise_thread_priority(long* error) {
     return fake.config.thread_error == 0;
 }
 
-bool plat_normal_process_priority() {
-    log(OP_NORMAL_PROCESS);
-    return true;
+void plat_rest_before_frame() {
+    log(OP_REST);
 }
 
-bool plat_normal_thread_priority() {
+bool plat_leave_frame_priority() {
+    log(OP_NORMAL_PROCESS);
     log(OP_NORMAL_THREAD);
     return true;
 }

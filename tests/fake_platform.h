@@ -20,6 +20,7 @@ enum FakeOp {
     OP_BREAK_ON,
     OP_BREAK_OFF,
     OP_SLEEP,
+    OP_REST,
     OP_RAISE_PROCESS,
     OP_RAISE_THREAD,
     OP_NORMAL_PROCESS,

@@ -86,7 +86,7 @@ TEST(Frame, PriorityWarningsInOrderAndRestoredAfterwards) {
         for (const FakeCall& call : fake_calls())
             if (call.op != OP_BREAK_ON && call.op != OP_BREAK_OFF)
                 order.push_back(call.op);
-        std::vector<FakeOp> want = {OP_RAISE_PROCESS, OP_RAISE_THREAD, OP_NORMAL_PROCESS,
+        std::vector<FakeOp> want = {OP_REST, OP_RAISE_PROCESS, OP_RAISE_THREAD, OP_NORMAL_PROCESS,
                                     OP_NORMAL_THREAD};
         EXPECT_EQ(order, want);
         ASSERT_EQ(decode_frames(fake_line_changes(), 8333.33).size(), 1u);
