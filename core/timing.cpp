@@ -21,7 +21,7 @@ bool tick_mode() {
 // Waits for the timer's event; a timer that stopped ticking ends tick mode
 // for the rest of the frame instead of blocking it.
 void wait_for_tick() {
-    if (!plat_wait_tick(timing.timer_event, TICK_WAIT_LIMIT_MS))
+    if (!plat_tick_wait(timing.timer_event, TICK_WAIT_LIMIT_MS))
         timing.tick_timer_running = false;
 }
 
@@ -53,11 +53,7 @@ void wait_units(int n) {
 namespace {
 
 void release_tick_timer() {
-    if (timing.timer_id != 0)
-        plat_kill_periodic_tick(timing.timer_id);
-    plat_end_timer_period();
-    if (timing.timer_event != 0)
-        plat_close_tick_event(timing.timer_event);
+    plat_tick_timer_stop(timing.timer_event, timing.timer_id);
     timing.timer_id = 0;
     timing.timer_event = 0;
     timing.tick_timer_running = false;
@@ -69,11 +65,10 @@ void start_tick_timer() {
     if (!timing.use_mm_timer)
         return;
     timing.tick_timer_running = false;
-    plat_begin_timer_period();
-    timing.timer_event = plat_create_tick_event();
-    timing.timer_id = timing.timer_event ? plat_start_periodic_tick(timing.timer_event) : 0;
-    if (timing.timer_id == 0 || !plat_wait_tick(timing.timer_event, TICK_WAIT_LIMIT_MS)) {
-        release_tick_timer(); // this frame goes out busy-waiting
+    if (!plat_tick_timer_start(&timing.timer_event, &timing.timer_id))
+        return; // this frame goes out busy-waiting
+    if (!plat_tick_wait(timing.timer_event, TICK_WAIT_LIMIT_MS)) {
+        release_tick_timer(); // ... and so does one whose timer never ticks
         return;
     }
     timing.expected_tick = plat_counter();

@@ -84,12 +84,10 @@ bool plat_leave_frame_priority();
 // Finest period of the periodic timer, in whole milliseconds.
 bool plat_timer_min_period_ms(unsigned* ms);
 
-// Periodic 1 ms tick timer that sets an auto-reset event.
-void plat_begin_timer_period();
-void plat_end_timer_period();
-std::intptr_t plat_create_tick_event(); // 0 on failure
-void plat_close_tick_event(std::intptr_t event);
-std::intptr_t plat_start_periodic_tick(std::intptr_t event); // 0 on failure
-void plat_kill_periodic_tick(std::intptr_t timer_id);
+// The periodic 1 ms tick timer of one frame, setting an auto-reset event.
+// Starting gives the event and the timer, or false when either cannot be
+// had (what was made is given back); the frame then goes out busy-waiting.
+bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer);
 // Consumes the event's signal, waiting at most timeout_ms for it.
-bool plat_wait_tick(std::intptr_t event, unsigned timeout_ms);
+bool plat_tick_wait(std::intptr_t event, unsigned timeout_ms);
+void plat_tick_timer_stop(std::intptr_t event, std::intptr_t timer);

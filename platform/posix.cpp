@@ -379,36 +379,29 @@ bool plat_timer_min_period_ms(unsigned* ms) {
     return true;
 }
 
-// Linux timers need no resolution request.
-void plat_begin_timer_period() {}
-void plat_end_timer_period() {}
-
-std::intptr_t plat_create_tick_event() {
+// A timerfd is both the timer and its event; Linux timers need no
+// resolution request.
+bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
     int fd = timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC);
-    return fd < 0 ? 0 : fd + 1; // 0 means no event, fd 0 is valid
-}
-
-void plat_close_tick_event(std::intptr_t event) {
-    close(static_cast<int>(event - 1));
-}
-
-std::intptr_t plat_start_periodic_tick(std::intptr_t event) {
+    if (fd < 0)
+        return false;
     itimerspec period;
     period.it_interval.tv_sec = 0;
     period.it_interval.tv_nsec = 1000000;
     period.it_value = period.it_interval;
-    if (timerfd_settime(static_cast<int>(event - 1), 0, &period, nullptr) != 0)
-        return 0;
-    return event;
+    if (timerfd_settime(fd, 0, &period, nullptr) != 0) {
+        close(fd);
+        return false;
+    }
+    *event = *timer = fd + 1; // fd 0 is valid, 0 means none
+    return true;
 }
 
-void plat_kill_periodic_tick(std::intptr_t timer_id) {
-    itimerspec off;
-    std::memset(&off, 0, sizeof off);
-    timerfd_settime(static_cast<int>(timer_id - 1), 0, &off, nullptr);
+void plat_tick_timer_stop(std::intptr_t event, std::intptr_t) {
+    close(static_cast<int>(event - 1));
 }
 
-bool plat_wait_tick(std::intptr_t event, unsigned timeout_ms) {
+bool plat_tick_wait(std::intptr_t event, unsigned timeout_ms) {
     int fd = static_cast<int>(event - 1);
     pollfd p = {fd, POLLIN, 0};
     int ready;

@@ -243,30 +243,29 @@ bool plat_timer_min_period_ms(unsigned* ms) {
     return true;
 }
 
-void plat_begin_timer_period() {
+bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
     timeBeginPeriod(1);
+    HANDLE e = CreateEventA(NULL, FALSE, FALSE, NULL);
+    MMRESULT id = e ? timeSetEvent(1, 0, reinterpret_cast<LPTIMECALLBACK>(e), 0,
+                                   TIME_PERIODIC | TIME_CALLBACK_EVENT_SET)
+                    : 0;
+    if (id == 0) {
+        if (e)
+            CloseHandle(e);
+        timeEndPeriod(1);
+        return false;
+    }
+    *event = reinterpret_cast<std::intptr_t>(e);
+    *timer = static_cast<std::intptr_t>(id);
+    return true;
 }
-void plat_end_timer_period() {
+
+void plat_tick_timer_stop(std::intptr_t event, std::intptr_t timer) {
+    timeKillEvent(static_cast<UINT>(timer));
     timeEndPeriod(1);
-}
-
-std::intptr_t plat_create_tick_event() {
-    return reinterpret_cast<std::intptr_t>(CreateEventA(NULL, FALSE, FALSE, NULL));
-}
-
-void plat_close_tick_event(std::intptr_t event) {
     CloseHandle(reinterpret_cast<HANDLE>(event));
 }
 
-std::intptr_t plat_start_periodic_tick(std::intptr_t event) {
-    return timeSetEvent(1, 0, reinterpret_cast<LPTIMECALLBACK>(event), 0,
-                        TIME_PERIODIC | TIME_CALLBACK_EVENT_SET);
-}
-
-void plat_kill_periodic_tick(std::intptr_t timer_id) {
-    timeKillEvent(static_cast<UINT>(timer_id));
-}
-
-bool plat_wait_tick(std::intptr_t event, unsigned timeout_ms) {
+bool plat_tick_wait(std::intptr_t event, unsigned timeout_ms) {
     return WaitForSingleObject(reinterpret_cast<HANDLE>(event), timeout_ms) == WAIT_OBJECT_0;
 }

@@ -238,38 +238,24 @@ bool plat_timer_min_period_ms(unsigned* ms) {
     return !fake.config.caps_fail;
 }
 
-void plat_begin_timer_period() {
-    log(OP_TIMER_BEGIN);
-}
-void plat_end_timer_period() {
-    log(OP_TIMER_END);
-}
-
-std::intptr_t plat_create_tick_event() {
-    log(OP_EVENT_CREATE);
-    return fake.config.event_fails ? 0 : 7;
-}
-
-void plat_close_tick_event(std::intptr_t event) {
-    log(OP_EVENT_CLOSE, event);
-}
-
-std::intptr_t plat_start_periodic_tick(std::intptr_t) {
+bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
     log(OP_TICK_START);
     if (fake.config.tick_start_fails)
-        return 0;
+        return false;
     fake.tick_origin = fake.now;
     fake.ticks_consumed = 0;
-    return 9;
+    *event = 7;
+    *timer = 9;
+    return true;
 }
 
-void plat_kill_periodic_tick(std::intptr_t timer_id) {
-    log(OP_TICK_KILL, timer_id);
+void plat_tick_timer_stop(std::intptr_t, std::intptr_t) {
+    log(OP_TICK_STOP);
 }
 
 // Ticks fall every millisecond from the timer's start; a wait consumes every
 // tick so far, or blocks until the next one.
-bool plat_wait_tick(std::intptr_t, unsigned timeout_ms) {
+bool plat_tick_wait(std::intptr_t, unsigned timeout_ms) {
     log(OP_TICK_WAIT);
     if (fake.config.ticks_stop) {
         fake.now += static_cast<std::int64_t>(timeout_ms) * fake.config.frequency / 1000;

@@ -25,12 +25,8 @@ enum FakeOp {
     OP_RAISE_THREAD,
     OP_NORMAL_PROCESS,
     OP_NORMAL_THREAD,
-    OP_TIMER_BEGIN,
-    OP_TIMER_END,
-    OP_EVENT_CREATE,
-    OP_EVENT_CLOSE,
     OP_TICK_START,
-    OP_TICK_KILL,
+    OP_TICK_STOP,
     OP_TICK_WAIT,
     OP_WRITE_PULSES,
 };
@@ -57,7 +53,6 @@ struct FakeConfig {
     bool port_in_use = false;                     // another program holds the port
     long process_error = 0;                       // non-zero: raising fails with this error
     long thread_error = 0;
-    bool event_fails = false;
     bool tick_start_fails = false;
     bool ticks_stop = false;
     bool caps_fail = false;

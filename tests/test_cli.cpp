@@ -139,9 +139,9 @@ TEST(CommandLine, WakeupOncePerRunAndTimerModeChoice) {
     EXPECT_TRUE(fake_calls_of(OP_SLEEP).empty());
 
     run({"stop", "-mmtimer", "-port", "P"});
-    EXPECT_EQ(fake_calls_of(OP_TIMER_BEGIN).size(), 1u);
+    EXPECT_EQ(fake_calls_of(OP_TICK_START).size(), 1u);
     FakeConfig coarse;
     coarse.min_period_ms = 16;
     run({"stop", "-mmtimer", "-port", "P"}, coarse);
-    EXPECT_TRUE(fake_calls_of(OP_TIMER_BEGIN).empty());
+    EXPECT_TRUE(fake_calls_of(OP_TICK_START).empty());
 }

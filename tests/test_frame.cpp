@@ -103,8 +103,7 @@ TEST(Frame, TickModeFrameDecodesAndReleasesTheTimer) {
     EXPECT_EQ(frames[0].bits, 12);
     EXPECT_TRUE(frames[0].well_formed);
     EXPECT_GT(fake_calls_of(OP_TICK_WAIT).size(), 1u);
-    EXPECT_EQ(fake_calls_of(OP_TIMER_BEGIN).size(), 1u);
-    EXPECT_EQ(fake_calls_of(OP_TIMER_END).size(), 1u);
-    EXPECT_EQ(fake_calls_of(OP_EVENT_CLOSE).size(), 1u);
+    EXPECT_EQ(fake_calls_of(OP_TICK_START).size(), 1u);
+    EXPECT_EQ(fake_calls_of(OP_TICK_STOP).size(), 1u);
     EXPECT_EQ(fake_calls().back().op, OP_NORMAL_THREAD);
 }
