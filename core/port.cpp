@@ -16,10 +16,6 @@ bool is_recording_name(const char* name) {
            std::tolower(static_cast<unsigned char>(ext[3])) == 'd';
 }
 
-} // namespace
-
-namespace {
-
 // Compared by device number, so that links to a console and /dev/console
 // itself are caught as well as its own name.
 bool is_console(std::uint64_t device) {

@@ -209,8 +209,7 @@ int plat_interrupted() {
     return static_cast<int>(interrupted_status);
 }
 
-// Windows locks no memory of a program's own; the realtime class keeps the
-// frame's pages from being trimmed.
+// The Windows build keeps memory as the system manages it, as it always has.
 void plat_lock_memory() {}
 
 // Windows keeps realtime threads running as long as they like.
