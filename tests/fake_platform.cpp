@@ -18,6 +18,7 @@ struct Fake {
     std::int64_t tick_origin = 0;
     std::int64_t ticks_consumed = 0;
     int line_changes = 0;
+    int tick_waits = 0;
     int sleeps = 0;
     int interrupted = 0;
 } fake;
@@ -257,7 +258,7 @@ void plat_tick_timer_stop(std::intptr_t, std::intptr_t) {
 // tick so far, or blocks until the next one.
 bool plat_tick_wait(std::intptr_t, unsigned timeout_ms) {
     log(OP_TICK_WAIT);
-    if (fake.config.ticks_stop) {
+    if (fake.config.ticks_stop_at && ++fake.tick_waits >= fake.config.ticks_stop_at) {
         fake.now += static_cast<std::int64_t>(timeout_ms) * fake.config.frequency / 1000;
         return false;
     }

@@ -54,7 +54,7 @@ struct FakeConfig {
     long process_error = 0;                       // non-zero: raising fails with this error
     long thread_error = 0;
     bool tick_start_fails = false;
-    bool ticks_stop = false;
+    int ticks_stop_at = 0; // from this tick wait on (counted from 1) no tick comes
     bool caps_fail = false;
     unsigned min_period_ms = 1;
     int break_error = 0;          // every line change fails with this error ...

@@ -106,4 +106,16 @@ TEST(Frame, TickModeFrameDecodesAndReleasesTheTimer) {
     EXPECT_EQ(fake_calls_of(OP_TICK_START).size(), 1u);
     EXPECT_EQ(fake_calls_of(OP_TICK_STOP).size(), 1u);
     EXPECT_EQ(fake_calls().back().op, OP_NORMAL_THREAD);
+
+    // A timer that stops ticking mid-frame: one wait runs out, and the rest
+    // of the frame goes out busy-waiting, whole.
+    FakeConfig stops;
+    stops.ticks_stop_at = 5;
+    reset(stops);
+    timing.use_mm_timer = 1;
+    send_frame(fake_serial_port(), 0x3AA, MODEL_V2, true);
+    frames = decode_frames(fake_line_changes(), 8333.33);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].code, 0x3AAu);
+    EXPECT_EQ(fake_calls_of(OP_TICK_WAIT).size(), 5u);
 }

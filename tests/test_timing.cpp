@@ -119,7 +119,7 @@ TEST(Timing, TickTimerStartsOneUnitAfterATickAndNeverBlocksWhenBroken) {
     for (int broken = 0; broken < 2; ++broken) {
         FakeConfig config;
         config.tick_start_fails = broken == 0;
-        config.ticks_stop = broken == 1;
+        config.ticks_stop_at = broken == 1 ? 1 : 0;
         reset(config);
         timing.use_mm_timer = 1;
         start_tick_timer();
