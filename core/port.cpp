@@ -63,6 +63,13 @@ bool open_port(const char* name, Port* port, PortFailure* failure) {
         port->handle = recording_open(name, &port->recording, &error);
         return port->handle != PLAT_INVALID_HANDLE || refuse(failure, PORT_CANNOT_OPEN, error);
     }
+    // The console is not even opened when its name says it is one; what only
+    // the opened device can tell (a link, /dev/console) is checked below.
+    char path[256];
+    plat_port_path(name, path, sizeof path);
+    std::uint64_t device = 0;
+    if (plat_path_device(path, &device) && is_console(device))
+        return refuse(failure, PORT_CONSOLE, 0);
     PlatHandle handle = plat_open_port(name, &error);
     if (handle == PLAT_INVALID_HANDLE)
         return refuse(failure, plat_error_in_use(error) ? PORT_IN_USE : PORT_CANNOT_OPEN, error);

@@ -50,7 +50,9 @@ std::string port_trace() {
 } // namespace
 
 TEST(Ports, RefusedDevicesAreOnlyOpenedAndClosed) {
-    FakeConfig console; // COM1 is the machine's console, as on many virtual machines
+    // COM1 is the machine's console, as on many virtual machines; the fake
+    // does not map COM names, so COM1 and a link are caught once opened.
+    FakeConfig console;
     console.console_names = "tty0 ttyS0\n";
     console.devices = {{"/dev/tty0", 0x400}, {"/dev/ttyS0", 0x440}};
     console.port_device = 0x440;
@@ -96,7 +98,13 @@ TEST(Ports, RefusedDevicesAreOnlyOpenedAndClosed) {
          1,
          refused,
          "tarvik: /dev/console: the system console; refusing to send to it\n",
-         "open close"},
+         ""}, // known by its name: not even opened
+        {{"stop", "-port", "/dev/ttyS0"},
+         console,
+         1,
+         refused,
+         "tarvik: /dev/ttyS0: the system console; refusing to send to it\n",
+         ""},
         {{"stop", "-port", "/dev/ttyS1"},
          other_line,
          0,
