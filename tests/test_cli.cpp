@@ -80,6 +80,8 @@ TEST(CommandLine, MessagesAndExitStatuses) {
     no_port.open_fails = true;
     FakeConfig no_caps;
     no_caps.caps_fail = true;
+    FakeConfig no_rights; // the program warns and sends the frame all the same
+    no_rights.process_error = 13;
     struct Case {
         std::vector<std::string> args;
         FakeConfig config;
@@ -99,6 +101,11 @@ TEST(CommandLine, MessagesAndExitStatuses) {
          "tarvik: unrecognized command: nosuch\n",
          false},
         {{"stop", "-mmtimer", "-port", "P"}, no_caps, 0, "", true},
+        {{"stop", "-port", "P"},
+         no_rights,
+         0,
+         "Warning: cannot set the process realtime priority class: err=13\n",
+         true},
         {{"stop", "-port", "P"},
          no_counter,
          1,

@@ -100,6 +100,7 @@ TEST(Script, LinesDelaysAndCommands) {
         {"7 stop\n", 3, "s7 28e/12"},
         {"100 no_such_command\n50 0xZZ\n0 0x0\n", 1, "s100 msg s50 0/8 s1 0/8"},
         {"50 walk_forward\n50 0xZZ\n", 1, "s50 86/8 s50 86/8"}, // the code persists
+        {"5 0xZZ\n", 1, "s5 0/8"},                              // ... from 0 at the start
         {"10 stop\r\n20 walk_forward\r\n", 1, "s10 8e/8 s20 86/8"},
         {"10\rstop\n", 1, "s10 8e/8"}, // a lone CR is white space
         {"10 stop\n\x1a"
@@ -111,8 +112,9 @@ TEST(Script, LinesDelaysAndCommands) {
         {"4294967306 stop\n", 1, "s10 8e/8"},    // the delay wraps at 32 bits
         {pad("5 walk_forward", 49) + "7 stop     \n", 1, "s5 86/8 s7 8e/8"}, // 60 chars
         {pad("5 walk_forward", 49) + "\n", 1, "s5 86/8"},                    // 49 chars
-        {pad("5 walk_forward", 50) + "\n", 1, "s5 86/8"},         // a blank tail is no line
-        {pad("5 walk_forward", 49) + "stop now\n", 1, "s5 86/8"}, // nor a tail of words
+        {pad("5 walk_forward", 50) + "\n", 1, "s5 86/8"},             // a blank tail is no line
+        {pad("5 walk_forward", 49) + "stop now\n", 1, "s5 86/8"},     // nor a tail of words
+        {pad("5 walk_forward", 48) + "\n  \n", 1, "s5 86/8 s5 86/8"}, // whole: blanks repeat it
         {"5 stop\n#" + std::string(48, 'x') + "0 walk_forward " + std::string(60, 'y') + "\n", 1,
          "s5 8e/8"}, // a long comment, whatever its pieces hold
         {"50 walk_forward\n50 0x0x\n50 0x-0x\n50 0x0xg\n", 1,
