@@ -115,6 +115,7 @@ TEST(Script, LinesDelaysAndCommands) {
         {pad("5 walk_forward", 50) + "\n", 1, "s5 86/8"},             // a blank tail is no line
         {pad("5 walk_forward", 49) + "stop now\n", 1, "s5 86/8"},     // nor a tail of words
         {pad("5 walk_forward", 48) + "\n  \n", 1, "s5 86/8 s5 86/8"}, // whole: blanks repeat it
+        {pad("5 walk_forward", 48) + "9 stop\n", 1, "s5 86/8"},       // pieces of 49, not 48
         {"5 stop\n#" + std::string(48, 'x') + "0 walk_forward " + std::string(60, 'y') + "\n", 1,
          "s5 8e/8"}, // a long comment, whatever its pieces hold
         {"50 walk_forward\n50 0x0x\n50 0x-0x\n50 0x0xg\n", 1,
