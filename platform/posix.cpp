@@ -295,7 +295,7 @@ bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
 
 void plat_sleep_ms(unsigned ms) {
     timespec t = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR && !caught_signal) {
+    while (!caught_signal && nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
 }
 

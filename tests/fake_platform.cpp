@@ -1,74 +1,183 @@
 #include "fake_platform.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <unistd.h>
 
 namespace {
 
+// The fake's settings and their defaults: the counter's frequency, how long
+// a line change takes (ticks), whether there is a counter, opening (fails,
+// with which error), the port (a character device, its number, held by
+// another program), raising priorities (fails with which error), the tick
+// timer (start fails, from which wait on no tick comes, capabilities fail,
+// their period), line changes (fail with which error, from which change on),
+// the n-th sleep catching an interruption, a fixed length for every sleep,
+// and an infrared transmitter (is one, its writes fail with which error).
+const std::map<std::string, std::int64_t> DEFAULTS = {
+    {"frequency", 10000000}, {"change_ticks", 0},       {"has_counter", 1},
+    {"open_fails", 0},       {"open_error", 13},        {"port_is_char", 1},
+    {"port_device", 0x440},  {"port_in_use", 0},        {"process_error", 0},
+    {"thread_error", 0},     {"tick_start_fails", 0},   {"ticks_stop_at", 0},
+    {"caps_fail", 0},        {"min_period_ms", 1},      {"break_error", 0},
+    {"break_fails_from", 0}, {"interrupt_at_sleep", 0}, {"sleep_ticks", 0},
+    {"pulse_device", 0},     {"pulse_error", 0}};
+
 const PlatHandle FAKE_PORT = 3;
 const PlatHandle FIRST_FILE = 100;
+const int FAKE_BUSY = 16;
+const int FAKE_GONE = 5; // the error this backend takes for a vanished device
+
+enum Kind { WORD, SLEEP, TICK_WAIT, CHANGE_ON, CHANGE_OFF };
+
+struct Event {
+    Kind kind;
+    std::string word;
+    std::int64_t time; // virtual counter value at the call; ms for a sleep
+    long printed;      // bytes on standard output so far, when it is a file
+};
 
 struct Fake {
-    FakeConfig config;
+    std::map<std::string, std::int64_t> config = DEFAULTS;
+    std::string console_names;                    // the system's console list ...
+    std::map<std::string, std::uint64_t> devices; // ... and device numbers by path
     std::int64_t now = 0;
-    std::vector<FakeCall> calls;
+    std::vector<Event> events;
     std::map<PlatHandle, std::string> file_names;
     std::map<std::string, std::string> files;
     PlatHandle next_file = FIRST_FILE;
     std::int64_t tick_origin = 0;
     std::int64_t ticks_consumed = 0;
+    int opens = 0;
     int line_changes = 0;
     int tick_waits = 0;
     int sleeps = 0;
     int interrupted = 0;
 } fake;
 
-void log(FakeOp op, std::int64_t value = 0, const std::string& text = std::string()) {
-    // Where output stands, so tests can tell what was printed between calls.
+std::int64_t cfg(const char* key) {
+    return fake.config.at(key);
+}
+
+void log(Kind kind, const std::string& word = std::string(), std::int64_t time = fake.now) {
+    // Where output stands, so that the trace shows what was printed between calls.
     std::fflush(stdout);
-    long printed = static_cast<long>(lseek(1, 0, SEEK_CUR));
-    fake.calls.push_back(FakeCall{op, fake.now, value, text, printed});
+    fake.events.push_back(Event{kind, word, time, static_cast<long>(lseek(1, 0, SEEK_CUR))});
 }
 
-std::int64_t tick_period() {
-    return fake.config.frequency / 1000;
-}
-
-LineResult line_change(FakeOp op, int* error) {
-    log(op);
-    ++fake.line_changes;
-    if (!fake.config.break_error || fake.line_changes < fake.config.break_fails_from)
+LineResult line_change(bool on, int* error) {
+    log(on ? CHANGE_ON : CHANGE_OFF);
+    fake.now += cfg("change_ticks");
+    if (!cfg("break_error") || ++fake.line_changes < cfg("break_fails_from"))
         return LINE_DONE;
-    *error = fake.config.break_error;
-    return *error == fake.config.gone_error ? LINE_GONE : LINE_REFUSED;
+    *error = static_cast<int>(cfg("break_error"));
+    return *error == FAKE_GONE ? LINE_GONE : LINE_REFUSED;
 }
 
-const int FAKE_BUSY = 16;
+// A frame's bits from its pulse lengths in units, lead-in first; "" when the
+// lengths are no frame.
+std::string frame_word(const std::vector<double>& units, double tolerance) {
+    int bits = static_cast<int>(units.size() / 2);
+    if ((bits != 8 && bits != 12) || units.size() % 2 != 1 || std::fabs(units[0] - 8) > tolerance)
+        return "";
+    unsigned code = 0;
+    for (int i = 0; i < bits; ++i) {
+        double gap = units[1 + 2 * i], mark = units[2 + 2 * i];
+        if (std::fabs(mark - 1) > tolerance ||
+            (std::fabs(gap - 1) > tolerance && std::fabs(gap - 4) > tolerance))
+            return "";
+        code = code << 1 | (gap > 2 ? 1u : 0u);
+    }
+    char word[16];
+    std::snprintf(word, sizeof word, "%x/%d", code, bits);
+    return word;
+}
+
+// One frame's line changes (events[from, to)), as a word of the trace.
+std::string line_word(std::size_t from, std::size_t to) {
+    std::vector<const Event*> changes;
+    for (std::size_t i = from; i < to; ++i)
+        if (fake.events[i].kind != TICK_WAIT)
+            changes.push_back(&fake.events[i]);
+    const double unit = static_cast<double>(cfg("frequency")) / 1200;
+    std::vector<double> units;
+    std::string raw;
+    bool alternating = true;
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        alternating = alternating && (changes[i]->kind == CHANGE_ON) == (i % 2 == 0);
+        raw += std::string(raw.empty() ? "" : " ") + (changes[i]->kind == CHANGE_ON ? "on" : "off");
+        if (i + 1 == changes.size())
+            break;
+        std::int64_t ticks = changes[i + 1]->time - changes[i]->time;
+        raw += " " + std::to_string(ticks);
+        // The frame is anchored at the first reading after its first change.
+        if (i == 0)
+            ticks -= cfg("change_ticks") + 1;
+        units.push_back(static_cast<double>(ticks) / unit);
+    }
+    std::string word;
+    if (alternating && changes.back()->kind == CHANGE_OFF) {
+        word = frame_word(units, 1 / unit); // exact: within a tick
+        if (word.empty() && !(word = frame_word(units, 0.25)).empty())
+            word = "~" + word;
+    }
+    return word.empty() ? raw : word;
+}
 
 } // namespace
 
-void fake_reset(const FakeConfig& config) {
+void fake_reset(const std::string& config) {
     fake = Fake();
-    fake.config = config;
-    fake.now = config.start;
+    fake.now = 1000000;
+    std::istringstream in(config);
+    std::string item;
+    while (in >> item) {
+        std::size_t equals = item.find('=');
+        std::string key = item.substr(0, equals), value = item.substr(equals + 1);
+        std::size_t colon = value.find(':');
+        if (key == "device")
+            fake.devices[value.substr(0, colon)] = std::strtoull(&value[colon + 1], nullptr, 0);
+        else if (key == "console_names")
+            fake.console_names = value;
+        else if (DEFAULTS.count(key))
+            fake.config[key] = std::strtoll(value.c_str(), nullptr, 0);
+        else
+            std::abort(); // a misspelt setting would silently test nothing
+    }
+    std::replace(fake.console_names.begin(), fake.console_names.end(), ',', ' ');
 }
 
-Port* fake_serial_port() {
-    static Port port;
-    port.kind = PORT_SERIAL_LINE;
-    port.handle = FAKE_PORT;
-    return &port;
-}
-
-const std::vector<FakeCall>& fake_calls() {
-    return fake.calls;
-}
-
-std::vector<FakeCall> fake_calls_of(FakeOp op) {
-    std::vector<FakeCall> out;
-    for (const FakeCall& c : fake.calls)
-        if (c.op == op)
-            out.push_back(c);
+std::string fake_trace() {
+    std::string out;
+    auto add = [&](const std::string& word) { out += (out.empty() ? "" : " ") + word; };
+    long printed = fake.events.empty() ? 0 : fake.events[0].printed;
+    for (std::size_t i = 0; i < fake.events.size();) {
+        const Event& e = fake.events[i];
+        if (e.printed != printed)
+            add("msg");
+        printed = e.printed;
+        std::size_t end = i + 1;
+        if (e.kind == SLEEP || e.kind == TICK_WAIT) {
+            std::int64_t total = e.kind == SLEEP ? e.time : 1;
+            for (; end < fake.events.size() && fake.events[end].kind == e.kind &&
+                   fake.events[end].printed == printed;
+                 ++end)
+                total += e.kind == SLEEP ? fake.events[end].time : 1;
+            add((e.kind == SLEEP ? "s" : "t") + std::to_string(total));
+        } else if (e.kind == CHANGE_ON || e.kind == CHANGE_OFF) {
+            // A frame: the changes up to the one that follows the last break off.
+            int ticks = 0;
+            for (; end < fake.events.size() && fake.events[end].kind >= TICK_WAIT; ++end)
+                ticks += fake.events[end].kind == TICK_WAIT;
+            add(line_word(i, end) + (ticks ? " t" + std::to_string(ticks) : ""));
+        } else {
+            add(e.word);
+        }
+        i = end;
+    }
     return out;
 }
 
@@ -83,30 +192,19 @@ std::string fake_file(const std::string& name) {
     return fake.files[name];
 }
 
-std::vector<std::pair<std::int64_t, bool>> fake_line_changes() {
-    std::vector<std::pair<std::int64_t, bool>> out;
-    for (const FakeCall& c : fake.calls)
-        if (c.op == OP_BREAK_ON || c.op == OP_BREAK_OFF)
-            out.push_back({c.time, c.op == OP_BREAK_ON});
-    return out;
-}
-
 bool plat_counter_frequency(std::int64_t* frequency) {
-    if (!fake.config.has_counter)
-        return false;
-    *frequency = fake.config.frequency;
-    return true;
+    *frequency = cfg("frequency");
+    return cfg("has_counter");
 }
 
 std::int64_t plat_counter() {
-    fake.now += fake.config.step;
-    return fake.now;
+    return ++fake.now;
 }
 
 PlatHandle plat_open_port(const char* name, int* error) {
-    log(OP_OPEN, 0, name);
-    *error = fake.config.open_error;
-    return fake.config.open_fails ? PLAT_INVALID_HANDLE : FAKE_PORT;
+    log(WORD, std::string("open ") + name);
+    *error = static_cast<int>(cfg("open_error"));
+    return cfg("open_fails") ? PLAT_INVALID_HANDLE : FAKE_PORT + fake.opens++;
 }
 
 void plat_port_path(const char* name, char* path, std::size_t size) {
@@ -114,27 +212,27 @@ void plat_port_path(const char* name, char* path, std::size_t size) {
 }
 
 bool plat_port_device(PlatHandle, bool* character, std::uint64_t* device) {
-    *character = fake.config.port_is_char;
-    *device = fake.config.port_device;
+    *character = cfg("port_is_char");
+    *device = cfg("port_device");
     return true;
 }
 
 bool plat_path_device(const char* path, std::uint64_t* device) {
-    auto found = fake.config.devices.find(path);
-    if (found == fake.config.devices.end())
+    auto found = fake.devices.find(path);
+    if (found == fake.devices.end())
         return false;
     *device = found->second;
     return true;
 }
 
 bool plat_console_names(char* names, std::size_t size) {
-    std::snprintf(names, size, "%s", fake.config.console_names.c_str());
-    return !fake.config.console_names.empty();
+    std::snprintf(names, size, "%s", fake.console_names.c_str());
+    return !fake.console_names.empty();
 }
 
 int plat_claim_port(PlatHandle) {
-    log(OP_CLAIM);
-    return fake.config.port_in_use ? FAKE_BUSY : 0;
+    log(WORD, "claim");
+    return cfg("port_in_use") ? FAKE_BUSY : 0;
 }
 
 bool plat_error_in_use(int error) {
@@ -142,37 +240,38 @@ bool plat_error_in_use(int error) {
 }
 
 void plat_release_port(PlatHandle) {
-    log(OP_RELEASE);
+    log(WORD, "release");
 }
 
-bool plat_close_port(PlatHandle port) {
-    log(OP_CLOSE, port);
+bool plat_close_port(PlatHandle) {
+    log(WORD, "close");
     return true;
 }
 
 bool plat_write_byte(PlatHandle, unsigned char byte) {
-    log(OP_WRITE_BYTE, byte);
+    log(WORD, "w" + std::to_string(byte));
     return true;
 }
 
 LineResult plat_break_on(PlatHandle, int* error) {
-    return line_change(OP_BREAK_ON, error);
+    return line_change(true, error);
 }
 
 LineResult plat_break_off(PlatHandle, int* error) {
-    return line_change(OP_BREAK_OFF, error);
+    return line_change(false, error);
 }
 
 bool plat_pulse_transmitter(PlatHandle) {
-    return fake.config.pulse_device;
+    return cfg("pulse_device");
 }
 
 int plat_write_pulses(PlatHandle, const std::uint32_t* us, int count) {
-    std::string lengths;
+    std::vector<double> units;
     for (int i = 0; i < count; ++i)
-        lengths += (i ? " " : "") + std::to_string(us[i]);
-    log(OP_WRITE_PULSES, count, lengths);
-    return fake.config.pulse_error;
+        units.push_back(us[i] * 1200e-6);
+    std::string word = frame_word(units, 0.01);
+    log(WORD, "pulses " + (word.empty() ? "?" : word));
+    return static_cast<int>(cfg("pulse_error"));
 }
 
 void plat_error_text(int error, char* text, std::size_t size) {
@@ -180,8 +279,8 @@ void plat_error_text(int error, char* text, std::size_t size) {
 }
 
 PlatHandle plat_create_file(const char* name, int* error) {
-    *error = fake.config.open_error;
-    if (fake.config.open_fails)
+    *error = static_cast<int>(cfg("open_error"));
+    if (cfg("open_fails"))
         return PLAT_INVALID_HANDLE;
     fake.file_names[fake.next_file] = name;
     fake.files[name].clear();
@@ -194,11 +293,10 @@ bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
 }
 
 void plat_sleep_ms(unsigned ms) {
-    log(OP_SLEEP, ms);
-    fake.now += fake.config.sleep_ticks
-                    ? fake.config.sleep_ticks
-                    : static_cast<std::int64_t>(ms) * fake.config.frequency / 1000;
-    if (++fake.sleeps == fake.config.interrupt_at_sleep)
+    log(SLEEP, "", ms);
+    fake.now += cfg("sleep_ticks") ? cfg("sleep_ticks")
+                                   : static_cast<std::int64_t>(ms) * cfg("frequency") / 1000;
+    if (++fake.sleeps == cfg("interrupt_at_sleep"))
         fake.interrupted = 130;
 }
 
@@ -209,39 +307,38 @@ int plat_interrupted() {
 }
 
 void plat_lock_memory() {
-    log(OP_LOCK_MEMORY);
+    log(WORD, "lock");
 }
 
 bool plat_raise_process_priority(long* error) {
-    log(OP_RAISE_PROCESS);
-    *error = fake.config.process_error;
-    return fake.config.process_error == 0;
+    log(WORD, "P");
+    *error = cfg("process_error");
+    return cfg("process_error") == 0;
 }
 
 bool plat_raise_thread_priority(long* error) {
-    log(OP_RAISE_THREAD);
-    *error = fake.config.thread_error;
-    return fake.config.thread_error == 0;
+    log(WORD, "T");
+    *error = cfg("thread_error");
+    return cfg("thread_error") == 0;
 }
 
 void plat_rest_before_frame() {
-    log(OP_REST);
+    log(WORD, "rest");
 }
 
 bool plat_leave_frame_priority() {
-    log(OP_NORMAL_PROCESS);
-    log(OP_NORMAL_THREAD);
+    log(WORD, "N");
     return true;
 }
 
 bool plat_timer_min_period_ms(unsigned* ms) {
-    *ms = fake.config.min_period_ms;
-    return !fake.config.caps_fail;
+    *ms = static_cast<unsigned>(cfg("min_period_ms"));
+    return !cfg("caps_fail");
 }
 
 bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
-    log(OP_TICK_START);
-    if (fake.config.tick_start_fails)
+    log(WORD, "tick+");
+    if (cfg("tick_start_fails"))
         return false;
     fake.tick_origin = fake.now;
     fake.ticks_consumed = 0;
@@ -251,23 +348,21 @@ bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
 }
 
 void plat_tick_timer_stop(std::intptr_t, std::intptr_t) {
-    log(OP_TICK_STOP);
+    log(WORD, "tick-");
 }
 
 // Ticks fall every millisecond from the timer's start; a wait consumes every
 // tick so far, or blocks until the next one.
 bool plat_tick_wait(std::intptr_t, unsigned timeout_ms) {
-    log(OP_TICK_WAIT);
-    if (fake.config.ticks_stop_at && ++fake.tick_waits >= fake.config.ticks_stop_at) {
-        fake.now += static_cast<std::int64_t>(timeout_ms) * fake.config.frequency / 1000;
+    log(TICK_WAIT);
+    const std::int64_t period = cfg("frequency") / 1000;
+    if (cfg("ticks_stop_at") && ++fake.tick_waits >= cfg("ticks_stop_at")) {
+        fake.now += timeout_ms * period;
         return false;
     }
-    std::int64_t ticks = (fake.now - fake.tick_origin) / tick_period();
-    if (ticks > fake.ticks_consumed) {
-        fake.ticks_consumed = ticks;
-        return true;
-    }
-    fake.ticks_consumed += 1;
-    fake.now = fake.tick_origin + fake.ticks_consumed * tick_period();
+    std::int64_t ticks = (fake.now - fake.tick_origin) / period;
+    fake.ticks_consumed = ticks > fake.ticks_consumed ? ticks : fake.ticks_consumed + 1;
+    if (ticks < fake.ticks_consumed)
+        fake.now = fake.tick_origin + fake.ticks_consumed * period;
     return true;
 }

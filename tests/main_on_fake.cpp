@@ -1,25 +1,29 @@
-#include "main_on_fake.h"
-
 #include "../core/timing.h"
 #include "../tool/cli.h"
+#include "fake_platform.h"
 
 #include <gtest/gtest.h>
 
-int run_main_on_fake(std::vector<std::string> args, const FakeConfig& config, std::string* printed,
-                     std::string* errors) {
+#include <sstream>
+
+int run_on_fake(const std::string& args, const std::string& config, std::string* out,
+                std::string* err) {
     fake_reset(config);
     timing = TimingState();
-    args.insert(args.begin(), "tarvik");
+    std::vector<std::string> words = {"tarvik"};
+    std::istringstream in(args);
+    for (std::string word; std::getline(in, word, ' ');)
+        words.push_back(word);
     std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(&a[0]);
+    for (std::string& w : words)
+        argv.push_back(&w[0]);
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
-    if (errors)
+    if (err)
         testing::internal::CaptureStderr();
-    int status = tarvik_main(static_cast<int>(args.size()), argv.data());
-    *printed = testing::internal::GetCapturedStdout();
-    if (errors)
-        *errors = testing::internal::GetCapturedStderr();
+    int status = tarvik_main(static_cast<int>(words.size()), argv.data());
+    *out = testing::internal::GetCapturedStdout();
+    if (err)
+        *err = testing::internal::GetCapturedStderr();
     return status;
 }

@@ -1,78 +1,36 @@
-#include "../core/timing.h"
-#include "../tool/script.h"
+// The script player on the fake platform: which frames go out, after which
+// delays, for what a script file holds.
 #include "fake_platform.h"
 #include "files.h"
-#include "frames.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <sstream>
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
 
 namespace {
 
 struct Played {
     int status;
     std::string printed;
-    std::string trace;
+    std::string trace; // the player's part: sleeps, frames, messages
 };
 
-// What the player did, in order: "sN" for N one-millisecond sleeps in a row,
-// "CODE/BITS" for a frame, "msg" where something was printed.
-std::string trace_of_calls() {
-    std::ostringstream out;
-    const std::vector<FakeCall>& calls = fake_calls();
-    long printed = calls.empty() ? 0 : calls.front().printed;
-    int sleeps = 0;
-    LineChanges frame;
-    auto emit = [&](const std::string& item) { out << (out.tellp() > 0 ? " " : "") << item; };
-    auto emit_sleeps = [&]() {
-        if (sleeps)
-            emit("s" + std::to_string(sleeps));
-        sleeps = 0;
-    };
-    for (const FakeCall& c : calls) {
-        if (c.printed != printed) { // printed after the calls before this one
-            emit_sleeps();
-            emit("msg");
-            printed = c.printed;
-        }
-        if (c.op == OP_SLEEP && c.value == 1) {
-            ++sleeps;
-            continue;
-        }
-        emit_sleeps();
-        if (c.op == OP_BREAK_ON || c.op == OP_BREAK_OFF)
-            frame.push_back({c.time, c.op == OP_BREAK_ON});
-        if (c.op == OP_NORMAL_THREAD) {
-            for (const DecodedFrame& f : decode_frames(frame, 8333.33)) {
-                std::ostringstream item;
-                item << std::hex << f.code << "/" << std::dec << f.bits
-                     << (f.well_formed ? "" : "!");
-                emit(item.str());
-            }
-            frame.clear();
-        }
-    }
-    emit_sleeps();
-    return out.str();
-}
-
-Played play(const std::string& text, RobotModel model = MODEL_V1) {
-    std::string path = temp_path("script.txt");
-    write_file(path, text);
-    fake_reset();
-    timing = TimingState();
-    init_timing(10000000);
-    testing::internal::CaptureStdout();
+Played play(const std::string& text, int model = 1, const std::string& path = "") {
+    std::string file = path.empty() ? temp_path("script.txt") : path;
+    if (path.empty())
+        write_file(file, text);
+    const char* flags[] = {"", "", " -v2", " -pet"};
     Played p;
-    p.status = run_script(fake_serial_port(), path.c_str(), model);
-    p.trace = trace_of_calls();
-    p.printed = testing::internal::GetCapturedStdout();
-    std::remove(path.c_str());
+    p.status = run_on_fake("-script " + file + flags[model] + " -nowakeup -port P", "", &p.printed);
+    std::istringstream in(fake_trace());
+    std::string word;
+    while (in >> word)
+        if (word.size() > 1 && word != "open" && word != "claim" && word != "lock" &&
+            word != "rest" && word != "release" && word != "close")
+            p.trace += (p.trace.empty() ? "" : " ") + word;
+    if (path.empty())
+        std::remove(file.c_str());
     return p;
 }
 
@@ -85,7 +43,7 @@ std::string pad(const std::string& s, std::size_t n) {
 TEST(Script, LinesDelaysAndCommands) {
     struct Case {
         std::string text;
-        RobotModel model;
+        int model;
         std::string trace;
     } cases[] = {
         {"1000 walk_forward\n500 stop\n", 1, "s1000 86/8 s500 8e/8"},
@@ -133,40 +91,20 @@ TEST(Script, LinesDelaysAndCommands) {
               "tarvik: unrecognized command: no_such_command\n");
 }
 
-TEST(Script, DelayRunsFromTheEndOfThePreviousFrame) {
-    play("0 stop\n250 stop\n");
-    LineChanges changes = fake_line_changes();
-    ASSERT_EQ(changes.size(), 36u);
-    std::int64_t gap = changes[18].first - changes[17].first;
-    EXPECT_GE(gap, 2500000);         // 250 ms at 10 MHz
-    EXPECT_LT(gap, 2500000 + 20000); // ends with the first sleep past it
-}
-
-TEST(Script, BinaryAndOverlongInputNeverOverflows) {
+TEST(Script, BinaryOverlongAndUnreadableFiles) {
     std::string noise;
     for (int i = 0; i < 5000; ++i)
         noise += static_cast<char>((i * 7919) % 256);
-    noise += "\n1 " + std::string(300, 'x') + "\n";
-    Played p = play(noise);
-    EXPECT_EQ(p.status, 0);
-}
-
+    EXPECT_EQ(play(noise + "\n1 " + std::string(300, 'x') + "\n").status, 0);
+    Played p = play("", 1, "/nonexistent/script");
+    EXPECT_EQ(p.printed, "tarvik: error opening file /nonexistent/script, errno=2\n");
+    EXPECT_EQ(p.status, 1);
 #ifndef _WIN32
-TEST(Script, FilesThatCannotBeRead) {
-    std::string dir = temp_path("dir");
-    mkdir(dir.c_str(), 0700);
-    fake_reset();
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(run_script(fake_serial_port(), dir.c_str(), MODEL_V1), 1);
-    EXPECT_EQ(run_script(fake_serial_port(), "/nonexistent/script", MODEL_V1), 1);
     // Opens, but every read fails (address 0 is not mapped): a read error,
     // not the end of the script.
-    EXPECT_EQ(run_script(fake_serial_port(), "/proc/self/mem", MODEL_V1), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "tarvik: error opening file " + dir + ", errno=21\n" +
-                  "tarvik: error opening file /nonexistent/script, errno=2\n" +
-                  "tarvik: error reading file /proc/self/mem, errno=5\n");
-    rmdir(dir.c_str());
-    EXPECT_TRUE(fake_line_changes().empty());
-}
+    p = play("", 1, "/proc/self/mem");
+    EXPECT_EQ(p.printed, "tarvik: error reading file /proc/self/mem, errno=5\n");
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.trace, "msg"); // no frame
 #endif
+}

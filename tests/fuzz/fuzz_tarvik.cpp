@@ -1,0 +1,61 @@
+// Arbitrary command lines and scripts through the whole program on the fake
+// platform. The input is the arguments, NUL-separated, then after an empty
+// argument the bytes of the one script a -script argument may name (the
+// fuzzer never reads files of its own choosing).
+#include "../../core/commands.h"
+#include "../../core/timing.h"
+#include "../../tool/cli.h"
+#include "../fake_platform.h"
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+std::string script;
+}
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    script = "/tmp/tarvik-fuzz-" + std::to_string(getpid());
+    return std::freopen("/dev/null", "w", stdout) ? 0 : 1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
+    std::string input(reinterpret_cast<const char*>(data), size);
+    std::size_t end = input.find(std::string(2, '\0'));
+    std::string text = end == std::string::npos ? "" : input.substr(end + 2);
+    input = input.substr(0, end);
+    std::FILE* f = std::fopen(script.c_str(), "wb");
+    if (!f)
+        return 0;
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    std::vector<std::string> args = {"tarvik"};
+    for (std::size_t at = 0; at <= input.size() && args.size() < 16; ++at) {
+        std::size_t next = input.find('\0', at);
+        next = next == std::string::npos ? input.size() : next;
+        args.push_back(input.substr(at, next - at));
+        at = next;
+    }
+    // Only names of its own in the trace: every port is "P".
+    for (std::size_t i = 1; i + 1 < args.size(); ++i)
+        if (args[i] == "-script" || args[i] == "-port")
+            args[i + 1] = args[i] == "-script" ? script : "P";
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    fake_reset("sleep_ticks=100000000000000"); // longer than any 32-bit delay
+    timing = TimingState();
+    int status = tarvik_main(static_cast<int>(args.size()), argv.data());
+    // Every frame whole and the line left off; no status but 0 and 1.
+    if ((status != 0 && status != 1) || fake_trace().find(" on ") != std::string::npos)
+        __builtin_trap();
+    // Both resolutions search the same tables: they agree on what is known.
+    for (RobotModel model = MODEL_V1; model <= MODEL_PET && args.size() > 1; ++model)
+        if ((lookup_command(args[1].c_str(), model) != 0) !=
+            (decode_command(args[1].c_str(), model) != 0))
+            __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,197 @@
+// The Linux backend itself, on pseudo-terminals and files: what each call
+// does to the device, without the program around it.
+#include "../platform/platform.h"
+#include "e2e.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+TEST(Backend, PortNamesDevicesAndConsoles) {
+    struct Case {
+        const char* name;
+        const char* path;
+    } cases[] = {
+        {"COM1", "/dev/ttyS0"},
+        {"COM3", "/dev/ttyS2"},
+        {"COM256", "/dev/ttyS255"},
+        {"COM257", "COM257"},
+        {"COM0", "COM0"},
+        {"COM", "COM"},
+        {"COM1x", "COM1x"},
+        {"com1", "com1"},
+        {"COM99999999999", "COM99999999999"},
+        {"/dev/ttyUSB0", "/dev/ttyUSB0"},
+    };
+    for (const Case& c : cases) {
+        char path[64];
+        plat_port_path(c.name, path, sizeof path);
+        EXPECT_STREQ(path, c.path);
+    }
+    Pty pty = open_pty();
+    std::string notes = temp_path("backend.txt");
+    write_file(notes, "x");
+    struct stat st;
+    ASSERT_EQ(stat(pty.name.c_str(), &st), 0);
+    std::uint64_t device = 0;
+    EXPECT_TRUE(plat_path_device(pty.name.c_str(), &device));
+    EXPECT_EQ(device, st.st_rdev);
+    EXPECT_FALSE(plat_path_device(notes.c_str(), &device));
+    EXPECT_FALSE(plat_path_device("/nonexistent", &device));
+    int error = 0;
+    EXPECT_EQ(plat_open_port("/nonexistent/tty", &error), PLAT_INVALID_HANDLE);
+    EXPECT_EQ(error, ENOENT);
+    for (const std::string& path : {pty.name, notes}) {
+        PlatHandle port = plat_open_port(path.c_str(), &error);
+        ASSERT_NE(port, PLAT_INVALID_HANDLE);
+        bool character = false;
+        device = 0;
+        EXPECT_TRUE(plat_port_device(port, &character, &device));
+        EXPECT_EQ(character, path == pty.name);
+        EXPECT_EQ(device, path == pty.name ? st.st_rdev : 0u);
+        EXPECT_FALSE(plat_pulse_transmitter(port));
+        EXPECT_EQ(plat_break_on(port, &error), path == pty.name ? LINE_DONE : LINE_REFUSED);
+        EXPECT_TRUE(plat_close_port(port));
+    }
+    EXPECT_FALSE(plat_close_port(PLAT_INVALID_HANDLE));
+    char names[256] = "";
+    std::string active = read_file("/sys/class/tty/console/active");
+    EXPECT_EQ(plat_console_names(names, sizeof names), !active.empty());
+    EXPECT_EQ(names, active);
+    std::remove(notes.c_str());
+    close_pty(pty);
+}
+
+TEST(Backend, ClaimWakeBreakAndHangUp) {
+    Pty pty = open_pty();
+    int error = 0, exclusive = -1;
+    PlatHandle port = plat_open_port(pty.name.c_str(), &error);
+    // A line already in exclusive use is someone else's.
+    ioctl(pty.slave, TIOCEXCL);
+    EXPECT_EQ(plat_claim_port(port), EBUSY);
+    ioctl(pty.slave, TIOCNXCL);
+    ASSERT_EQ(plat_claim_port(port), 0);
+    EXPECT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
+    EXPECT_EQ(fcntl(static_cast<int>(port), F_GETFL) & O_NONBLOCK, 0); // blocking once claimed
+    // A second claim, as another program would make it: the lock holds.
+    PlatHandle second = plat_open_port(pty.name.c_str(), &error);
+    if (second != PLAT_INVALID_HANDLE) { // only root may open an exclusive line
+        EXPECT_EQ(plat_claim_port(second), EBUSY);
+        plat_close_port(second);
+    }
+    EXPECT_TRUE(plat_error_in_use(EBUSY));
+    EXPECT_FALSE(plat_error_in_use(EACCES));
+
+    EXPECT_TRUE(plat_write_byte(port, 0));
+    EXPECT_EQ(read_master(pty), std::string(1, '\0'));
+    // Held by flow control, the byte is dropped after a second, not sent later.
+    tcflow(pty.slave, TCOOFF);
+    std::int64_t before = plat_counter();
+    EXPECT_FALSE(plat_write_byte(port, 0));
+    EXPECT_GE(plat_counter() - before, 1000000000);
+    tcflow(pty.slave, TCOON);
+    EXPECT_EQ(read_master(pty), "");
+    EXPECT_EQ(plat_break_on(port, &error), LINE_DONE);
+    EXPECT_EQ(plat_break_off(port, &error), LINE_DONE);
+    plat_release_port(port);
+    EXPECT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+
+    close_pty(pty); // the line hangs up: the device is gone
+    EXPECT_EQ(plat_break_on(port, &error), LINE_GONE);
+    EXPECT_EQ(error, EIO);
+    EXPECT_EQ(plat_break_off(port, &error), LINE_GONE);
+    EXPECT_FALSE(plat_write_byte(port, 0));
+    plat_close_port(port);
+}
+
+TEST(Backend, FilesTextsTimersAndPriorities) {
+    std::string path = temp_path("pulses.bin");
+    int error = 0;
+    PlatHandle file = plat_create_file(path.c_str(), &error);
+    ASSERT_NE(file, PLAT_INVALID_HANDLE);
+    const std::uint32_t us[] = {6667, 833};
+    EXPECT_EQ(plat_write_pulses(file, us, 2), 0);
+    EXPECT_TRUE(plat_write_file(file, "ab", 2));
+    plat_close_port(file);
+    EXPECT_EQ(read_file(path), std::string(reinterpret_cast<const char*>(us), 8) + "ab");
+    EXPECT_EQ(plat_create_file("/nonexistent/x", &error), PLAT_INVALID_HANDLE);
+    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(plat_write_pulses(file, us, 2), EBADF);
+    std::remove(path.c_str());
+    char text[128];
+    plat_error_text(EACCES, text, sizeof text);
+    EXPECT_STREQ(text, "Permission denied (is your user in the dialout group?)");
+    plat_error_text(ENOENT, text, sizeof text);
+    EXPECT_STREQ(text, "No such file or directory");
+
+    std::int64_t frequency = 0;
+    unsigned period = 0;
+    EXPECT_TRUE(plat_counter_frequency(&frequency));
+    EXPECT_EQ(frequency, 1000000000);
+    EXPECT_TRUE(plat_timer_min_period_ms(&period));
+    EXPECT_EQ(period, 1u);
+    std::int64_t before = plat_counter();
+    plat_sleep_ms(20);
+    EXPECT_GE(plat_counter() - before, 20000000); // at least what was asked
+    std::intptr_t event = 0, timer = 0;
+    ASSERT_TRUE(plat_tick_timer_start(&event, &timer));
+    EXPECT_TRUE(plat_tick_wait(event, 20)); // a tick every millisecond
+    EXPECT_TRUE(plat_tick_wait(event, 20));
+    plat_tick_timer_stop(event, timer);
+    EXPECT_EQ(fcntl(static_cast<int>(event - 1), F_GETFD), -1); // closed
+
+    // Raised for a frame, normal after it (not whatever they were before).
+    cpu_set_t cpus, during, after;
+    sched_getaffinity(0, sizeof cpus, &cpus);
+    long process_error = 0, thread_error = 0;
+    plat_rest_before_frame();
+    bool process = plat_raise_process_priority(&process_error);
+    bool thread = plat_raise_thread_priority(&thread_error);
+    EXPECT_EQ(process, getpriority(PRIO_PROCESS, 0) == -20);
+    EXPECT_EQ(process, process_error == 0);
+    EXPECT_EQ(thread, sched_getscheduler(0) == SCHED_FIFO);
+    sched_getaffinity(0, sizeof during, &during);
+    EXPECT_EQ(CPU_COUNT(&during), thread ? 1 : CPU_COUNT(&cpus)); // pinned for the frame
+    EXPECT_TRUE(plat_leave_frame_priority());
+    sched_getaffinity(0, sizeof after, &after);
+    EXPECT_TRUE(CPU_EQUAL(&cpus, &after));
+    EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+    if (thread) { // a frame of 50 ms needs a rest of 8.8 ms before the next
+        plat_raise_thread_priority(&thread_error);
+        usleep(50000);
+        plat_leave_frame_priority();
+        std::int64_t start = plat_counter();
+        plat_rest_before_frame();
+        EXPECT_GE(plat_counter() - start, 5000000);
+    }
+    if (geteuid() == 0) {
+        plat_lock_memory();
+        EXPECT_NE(read_file("/proc/self/status").find("VmLck:"), std::string::npos);
+        EXPECT_EQ(read_file("/proc/self/status").find("VmLck:\t       0 kB"), std::string::npos);
+        munlockall();
+    }
+
+    // An interruption ends sleeps at once, and asks for 128 + its number.
+    EXPECT_EQ(plat_interrupted(), 0);
+    plat_catch_interrupts();
+    for (int signal_number : {SIGHUP, SIGTERM, SIGINT}) {
+        raise(signal_number);
+        before = plat_counter();
+        plat_sleep_ms(100000);
+        EXPECT_LT(plat_counter() - before, 50000000000);
+        EXPECT_EQ(plat_interrupted(), 128 + signal_number);
+    }
+}

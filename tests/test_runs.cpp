@@ -1,0 +1,152 @@
+// The program's runs on the fake platform, where time is virtual: what it
+// asks of the platform, in order, every frame exact to the tick.
+#include "fake_platform.h"
+#include "files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+TEST(Runs, CommandLinesResolveOptionsAndCodesLikeTheWindowsBuild) {
+    struct Case {
+        const char* args;
+        const char* frame;
+        const char* port;
+    } cases[] = {
+        // clang-format off
+        {"walk_forward -port P", "86/8", "P"},
+        {"stop -v2 -port P", "3aa/12", "P"},   // options before resolution
+        {"0x1a0 -port P", "1a0/12", "P"},      // above 0xFF moves model 1 to 2
+        {"0x1a0 -pet -port P", "1a0/12", "P"},
+        {"0x86 -v2 -port P", "86/12", "P"},
+        {"0x086 -port P", "86/8", "P"},
+        {"0xZZ -port P", "0/8", "P"},          // no hex digit reads 0, ...
+        {"0x -port P", "0/8", "P"},            // ... as does none at all
+        {"0xFFFFFFFF -port P", "ff/8", "P"},   // -1 is not above 0xFF
+        {"0x-5 -port P", "fb/8", "P"},
+        {"0x0x86 -port P", "86/8", "P"},
+        {"0x0x -port P", "0/8", "P"},
+        {"0x123456789 -port P", "789/12", "P"}, // low 32 bits, 12-bit frame
+        {"0x\t7f -port P", "7f/8", "P"},
+        {"0xa -port", "a/8", "COM1"},          // the default port
+        {"stop -port COM3 -port COM4", "8e/8", "COM4"},
+        {"stop -v2 -pet -port P", "28e/12", "P"},
+        {"stop -port -v2", "8e/8", "-v2"},
+        {"-", "8f/8", "COM1"},
+        {"stop -v2 -x -port P junk", "3aa/12", "P"},
+        {"D3_walking -v2 -port P", "303/12", "P"},
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::string out;
+        EXPECT_EQ(run_on_fake(c.args, "", &out), 0);
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(fake_trace(), std::string("open ") + c.port + " claim lock w0 s100 rest P T " +
+                                    c.frame + " N release close");
+    }
+}
+
+TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
+    std::string script = temp_path("runs.txt");
+    write_file(script, "0 stop\n0 stop\n0 stop\n0 stop\n0 stop\n");
+    const std::string
+        S = "-script " + script,
+        O = "error opening port\n", W = "error writing port\n", F = "rest P T 8e/8 N",
+        CONSOLES = "console_names=tty0,ttyS0 device=/dev/tty0:0x400 device=/dev/ttyS0:0x440 ";
+    struct Case {
+        std::string args, config;
+        int status;
+        std::string out, err, trace;
+    } cases[] = {
+        // clang-format off
+        {"-h -v2", "", 1, "tarvik: unrecognized command: -h\n", "", ""},
+        {"-commands -port P", "", 1, "tarvik: unrecognized command: -commands\n", "", ""},
+        {"0X86", "", 1, "tarvik: unrecognized command: 0X86\n", "", ""},
+        {"walk_forward -v2", "", 1, "tarvik: unrecognized command: walk_forward\n", "", ""},
+        {"-script", "", 1, "tarvik: missing script file name after -script\n", "", ""},
+        {"nosuch -mmtimer", "min_period_ms=2", 1, "warning: the multimedia timer resolution is 2, "
+         "which renders them useless\ntarvik: unrecognized command: nosuch\n", "", ""},
+        {"stop -port P", "has_counter=0", 1, "high resolution timer not supported. giving up.\n", "", ""},
+        // Warnings come as they happen; the frame goes out all the same.
+        {"stop -nowakeup -port P", "process_error=13 thread_error=1", 0,
+         "Warning: cannot set the process realtime priority class: err=13\n"
+         "Warning: cannot set thread priority to time critical: err=1\n", "",
+         "open P claim lock rest P msg T msg 8e/8 N release close"},
+        // A line change that takes its time does not lengthen the pulses.
+        {"stop -nowakeup -port P", "change_ticks=3000", 0, "", "", "open P claim lock " + F + " release close"},
+        // The tick timer: a frame of single-unit waits, or busy-waiting when
+        // the timer is coarse, cannot be had, or stops ticking mid-frame.
+        {"stop -nowakeup -mmtimer -port P", "", 0, "", "",
+         "open P claim lock rest P T tick+ t1 ~8e/8 t30 tick- N release close"},
+        {"stop -nowakeup -mmtimer -port P", "min_period_ms=16", 0,
+         "warning: the multimedia timer resolution is 16, which renders them useless\n", "",
+         "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -mmtimer -port P", "caps_fail=1", 0, "", "", "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -mmtimer -port P", "tick_start_fails=1", 0, "", "",
+         "open P claim lock rest P T tick+ 8e/8 N release close"},
+        {"stop -nowakeup -mmtimer -port P", "ticks_stop_at=5", 0, "", "", // the fifth wait runs out
+         "open P claim lock rest P T tick+ t1 on 258335 off 33333 on 8333 off 8333 on 8333 off 8333 on "
+         "8333 off 8333 on 8333 off 33333 on 8333 off 33333 on 8333 off 33333 on 8333 off 8333 on 8333 "
+         "off t4 tick- N release close"},
+        // Ports refused: the console (by name, not even opened; by device
+        // once opened), what is no serial device, a port in use.
+        {"stop", CONSOLES, 1, O, "tarvik: COM1: the system console; refusing to send to it\n", "open COM1 close"},
+        {S + " -port /dev/ttyS0", CONSOLES, 1, O,
+         "tarvik: /dev/ttyS0: the system console; refusing to send to it\n", ""},
+        {"stop -port /dev/serial0", "device=/dev/console:0x440", 1, O,
+         "tarvik: /dev/serial0: the system console; refusing to send to it\n", "open /dev/serial0 close"},
+        {"stop -nowakeup -port /dev/ttyS1", CONSOLES + "port_device=0x441", 0, "", "",
+         "open /dev/ttyS1 claim lock " + F + " release close"},
+        {"stop -port notes.txt", "port_is_char=0", 1, O, "tarvik: notes.txt: not a serial device\n",
+         "open notes.txt close"},
+        {"stop -port P", "port_in_use=1", 1, O, "tarvik: P: in use by another program\n", "open P claim close"},
+        {S + " -port P", "open_fails=1", 1, O, "tarvik: P: error 13\n", "open P"},
+        {"stop -port x.vcd", "open_fails=1", 1, O, "tarvik: x.vcd: error 13\n", ""},
+        // A device that goes away ends the run (in the second frame of the
+        // script here: 18 changes a frame); one that cannot break is silent.
+        {S + " -nowakeup -port P", "break_error=5 break_fails_from=20", 1, W, "tarvik: P: error 5\n",
+         "open P claim lock s1 " + F + " s1 " + F + " msg release close"},
+        {"stop -nowakeup -port P", "break_error=25 break_fails_from=1", 0, "", "",
+         "open P claim lock " + F + " release close"},
+        // Ctrl-C: the frame being sent finishes, the port is closed, 130.
+        {S + " -nowakeup -port P", "interrupt_at_sleep=2", 130, "", "",
+         "open P claim lock s1 " + F + " s1 release close"},
+        {"stop -port P", "interrupt_at_sleep=1", 130, "", "", "open P claim lock w0 s100 release close"},
+        // An infrared transmitter: the frame in one write, no wake-up, no
+        // priorities.
+        {"stop -v2 -port /dev/lirc0", "pulse_device=1", 0, "", "",
+         "open /dev/lirc0 claim lock pulses 3aa/12 release close"},
+        {S + " -port /dev/lirc0", "pulse_device=1 pulse_error=22", 1, W, "tarvik: /dev/lirc0: error 22\n",
+         "open /dev/lirc0 claim lock s1 pulses 8e/8 msg release close"},
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args + " [" + c.config + "]");
+        std::string out, err;
+        EXPECT_EQ(run_on_fake(c.args, c.config, &out, &err), c.status);
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(err, c.err);
+        EXPECT_EQ(fake_trace(), c.trace);
+    }
+    std::remove(script.c_str());
+}
+
+// The recording port: whole files, byte for byte (100 ns a tick).
+TEST(Runs, RecordingsByteForByte) {
+    const std::string golden = read_file(TARVIK_TESTS_DIR "/expected/0x5.vcd");
+    std::string script = temp_path("late.txt"), out;
+    write_file(script, "1100 0x0\n");
+    EXPECT_EQ(run_on_fake("0x5 -port x.vcd", "", &out), 0);
+    EXPECT_EQ(fake_file("x.vcd"), golden);
+    EXPECT_EQ(fake_trace(), "lock s100 rest P T N close");
+    // Ctrl-C in the wake-up pause: closed with the mark ended.
+    EXPECT_EQ(run_on_fake("stop -port x.vcd", "interrupt_at_sleep=1", &out), 130);
+    EXPECT_EQ(fake_file("x.vcd"),
+              golden.substr(0, golden.find("#100\n")) + "#100\n1\"\n#100000200\n0\"\n");
+    // Past the first second too, every change at its exact time.
+    EXPECT_EQ(run_on_fake("-script " + script + " -nowakeup -port x.vcd", "", &out), 0);
+    std::string file = fake_file("x.vcd");
+    EXPECT_EQ(file.substr(file.size() - 34), "\n0!\n#1119278300\n1!\n#1120111600\n0!\n");
+    std::remove(script.c_str());
+}
