@@ -1,11 +1,9 @@
 /* LD_PRELOAD stand-in for a LIRC transmitter: the file named by
  * TARVIK_FAKE_LIRC says it is a character device, answers LIRC_GET_FEATURES
  * with LIRC_CAN_SEND_PULSE and takes the send mode, and what the program
- * writes to it stays in the file.
- * With TARVIK_FAKE_LIRC_ERROR set, writes to it fail with that error. */
+ * writes to it stays in the file. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
-#include <errno.h>
 #include <linux/lirc.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -16,7 +14,6 @@
 #include <unistd.h>
 
 typedef int (*ioctl_fn)(int, unsigned long, ...);
-typedef ssize_t (*write_fn)(int, const void*, size_t);
 typedef int (*fstat_fn)(int, struct stat*);
 
 static int is_device(int fd) {
@@ -44,18 +41,6 @@ int ioctl(int fd, unsigned long request, ...) {
         return 0;
     }
     return real(fd, request, arg);
-}
-
-ssize_t write(int fd, const void* data, size_t size) {
-    static write_fn real;
-    if (!real)
-        real = (write_fn)dlsym(RTLD_NEXT, "write");
-    const char* error = getenv("TARVIK_FAKE_LIRC_ERROR");
-    if (error && is_device(fd)) {
-        errno = atoi(error);
-        return -1;
-    }
-    return real(fd, data, size);
 }
 
 int fstat(int fd, struct stat* st) {
