@@ -90,20 +90,18 @@ const Row rows[] = {
 // the kernel runs no 32-bit programs, the 64-bit one under wine64.
 struct Wine {
     std::string program, build, prefix = temp_path("wineprefix");
+    std::vector<std::string> env = {"-u", "DISPLAY", "WINEPREFIX=" + prefix, "WINEDEBUG=-all",
+                                    "WINEDLLOVERRIDES=mscoree,mshtml="};
     Wine() {
-        setenv("WINEPREFIX", prefix.c_str(), 1);
-        setenv("WINEDEBUG", "-all", 1);
-        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
-        unsetenv("DISPLAY");
         const std::string choices[][2] = {{"wine", TARVIK_WINDOWS_BUILD_DIR},
                                           {"/usr/lib/wine/wine64", TARVIK_WINDOWS64_BUILD_DIR}};
         for (const auto& c : choices)
             if (program.empty() && !c[1].empty() &&
-                run_command({c[0], "cmd", "/c", "exit"}, "", {}, false).status == 0)
+                run_command({c[0], "cmd", "/c", "exit"}, "", env, false).status == 0)
                 program = c[0], build = c[1];
     }
     ~Wine() {
-        run_command({"wineserver", "-k"}, "", {}, false);
+        run_command({"wineserver", "-k"}, "", env, false);
         run_command({"rm", "-rf", prefix}, "", {}, false);
     }
 };
@@ -156,6 +154,8 @@ void run_row(const Row& row, const Wine* wine) {
         argv.push_back(word);
     if (row.args.find(".exe") != std::string::npos)
         argv = {wine->program, wine->build + "/" + row.args};
+    if (on_wine)
+        env = wine->env;
     if (row.act == LIRC)
         env = {"LD_PRELOAD=" TARVIK_LIRC_STANDIN, "TARVIK_FAKE_LIRC=" + file};
     int other = row.act == HOLD ? open(pty.name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC) : -1;
