@@ -288,6 +288,7 @@ PlatHandle plat_create_file(const char* name, int* error) {
 }
 
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
+    log(WORD, "write");
     fake.files[fake.file_names[file]].append(data, length);
     return true;
 }

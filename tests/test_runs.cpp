@@ -139,7 +139,7 @@ TEST(Runs, RecordingsByteForByte) {
     write_file(script, "1100 0x0\n");
     EXPECT_EQ(run_on_fake("0x5 -port x.vcd", "", &out), 0);
     EXPECT_EQ(fake_file("x.vcd"), golden);
-    EXPECT_EQ(fake_trace(), "lock s100 rest P T N close");
+    EXPECT_EQ(fake_trace(), "write lock write s100 rest P T write N close"); // never mid-frame
     // Ctrl-C in the wake-up pause: closed with the mark ended.
     EXPECT_EQ(run_on_fake("stop -port x.vcd", "interrupt_at_sleep=1", &out), 130);
     EXPECT_EQ(fake_file("x.vcd"),
