@@ -44,7 +44,7 @@ void note(Recording* r, ChangeKind kind) {
     ++r->pending;
 }
 
-const char HEADER[] = "$version tarvik $end\n"
+const char HEADER[] = "$version tarvik " TARVIK_VERSION " $end\n"
                       "$timescale 1 ns $end\n"
                       "$scope module tarvik $end\n"
                       "$var wire 1 ! break $end\n"

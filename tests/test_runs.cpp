@@ -61,6 +61,8 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
     } cases[] = {
         // clang-format off
         {"-h -v2", "", 1, "tarvik: unrecognized command: -h\n", "", ""},
+        {"--version", "", 0, "tarvik " TARVIK_VERSION "\n", "", ""},
+        {"-version -port P", "", 1, "tarvik: unrecognized command: -version\n", "", ""},
         {"-commands -port P", "", 1, "tarvik: unrecognized command: -commands\n", "", ""},
         {"0X86", "", 1, "tarvik: unrecognized command: 0X86\n", "", ""},
         {"walk_forward -v2", "", 1, "tarvik: unrecognized command: walk_forward\n", "", ""},

@@ -64,6 +64,8 @@ bool sole_argument_action(const char* arg, int* status) {
         list_commands(MODEL_V2);
     else if (equals(arg, "-commandspet"))
         list_commands(MODEL_PET);
+    else if (equals(arg, "--version") || equals(arg, "-version"))
+        std::printf("tarvik %s\n", TARVIK_VERSION);
     else
         return false;
     *status = 0;
