@@ -5,11 +5,13 @@
 
 namespace {
 
-std::int64_t nanoseconds(const Recording& r, std::int64_t counter) {
+// Rounded to the nearest microsecond, without overflow however long the run.
+std::int64_t microseconds(const Recording& r, std::int64_t counter) {
     std::int64_t ticks = counter - r.origin;
     if (r.frequency <= 0)
         return 0;
-    return ticks / r.frequency * 1000000000 + ticks % r.frequency * 1000000000 / r.frequency;
+    return ticks / r.frequency * 1000000 +
+           (ticks % r.frequency * 1000000 + r.frequency / 2) / r.frequency;
 }
 
 void write_out(Recording& r) {
@@ -23,12 +25,17 @@ void write_out(Recording& r) {
             plat_write_file(r.file, text, static_cast<std::size_t>(used));
             used = 0;
         }
+        // A time is written once, however many changes fall on it.
+        std::int64_t time = microseconds(r, c.counter);
+        if (time != r.last_time)
+            used += std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used),
+                                  "#%" PRId64 "\n", time);
+        r.last_time = time;
         // The wake-up mark lasts until the next change.
         const char* wakeup_low = r.wakeup_high && c.kind != WAKEUP ? "0\"\n" : "";
         static const char* const values[] = {"0!\n", "1!\n", "1\"\n", ""};
-        used += std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used),
-                              "#%" PRId64 "\n%s%s", nanoseconds(r, c.counter), wakeup_low,
-                              values[c.kind]);
+        used += std::snprintf(text + used, sizeof text - static_cast<std::size_t>(used), "%s%s",
+                              wakeup_low, values[c.kind]);
         r.wakeup_high = c.kind == WAKEUP;
     }
     if (used > 0)
@@ -45,7 +52,7 @@ void note(Recording* r, ChangeKind kind) {
 }
 
 const char HEADER[] = "$version tarvik " TARVIK_VERSION " $end\n"
-                      "$timescale 1 ns $end\n"
+                      "$timescale 1 us $end\n"
                       "$scope module tarvik $end\n"
                       "$var wire 1 ! break $end\n"
                       "$var wire 1 \" wakeup $end\n"
@@ -69,6 +76,7 @@ PlatHandle recording_open(const char* name, Recording* r, int* error) {
     r->origin = plat_counter();
     r->wakeup_high = false;
     r->pending = 0;
+    r->last_time = 0;
     plat_write_file(file, HEADER, sizeof HEADER - 1);
     return file;
 }
@@ -86,8 +94,13 @@ void recording_idle(Recording* r) {
     write_out(*r);
 }
 
+// The file ends one unit after its last change, so that viewers that end a
+// trace at its last time still show that change.
 bool recording_close(Recording* r) {
     note(r, END);
     write_out(*r);
+    char end[32];
+    int length = std::snprintf(end, sizeof end, "#%" PRId64 "\n", r->last_time + 833);
+    plat_write_file(r->file, end, static_cast<std::size_t>(length));
     return plat_close_port(r->file);
 }

@@ -1,4 +1,4 @@
-// The recording port: the break line as a Value Change Dump (1 ns timescale),
+// The recording port: the break line as a Value Change Dump (1 µs timescale),
 // times taken from the counter, the wake-up byte as a marked span.
 #pragma once
 
@@ -22,7 +22,8 @@ struct Recording {
     PlatHandle file;
     std::int64_t origin; // counter value of time 0
     std::int64_t frequency;
-    bool wakeup_high; // the wake-up mark lasts until the next change
+    bool wakeup_high;       // the wake-up mark lasts until the next change
+    std::int64_t last_time; // the latest time written, in µs
     int pending;      // changes noted and not yet written
     RecordedChange changes[RECORDING_PENDING];
 };

@@ -34,6 +34,25 @@ Played play(const std::string& text, int model = 1, const std::string& path = ""
     return p;
 }
 
+// The frames a check of the script shows, as the trace writes them.
+std::string checked(const std::string& text, int model, std::string* out) {
+    std::string file = temp_path("check.txt");
+    write_file(file, text);
+    const char* flags[] = {"", "", " -v2", " -pet"};
+    run_on_fake("-script " + file + flags[model] + " -nowakeup -check -port P", "", out);
+    std::remove(file.c_str());
+    EXPECT_EQ(fake_trace(), ""); // nothing opened, nothing waited for
+    std::istringstream in(*out);
+    std::string line, frames;
+    while (std::getline(in, line)) {
+        std::size_t code = line.find("(0x") + 3, bits = line.rfind(' ') + 1;
+        if (line.rfind("line ", 0) == 0)
+            frames += (frames.empty() ? "" : " ") + line.substr(code, line.find(')') - code) + "/" +
+                      std::to_string(line.size() - bits);
+    }
+    return frames;
+}
+
 std::string pad(const std::string& s, std::size_t n) {
     return s + std::string(n - s.size(), ' ');
 }
@@ -86,9 +105,24 @@ TEST(Script, LinesDelaysAndCommands) {
         Played p = play(c.text, c.model);
         EXPECT_EQ(p.status, 0);
         EXPECT_EQ(p.trace, c.trace);
+        // A check reads the same lines and shows the frames the player sent.
+        std::istringstream words(p.trace);
+        std::string word, sent, out;
+        while (words >> word)
+            if (word.find('/') != std::string::npos)
+                sent += (sent.empty() ? "" : " ") + word;
+        EXPECT_EQ(checked(c.text, c.model, &out), sent);
     }
     EXPECT_EQ(play("100 no_such_command\n").printed,
               "tarvik: unrecognized command: no_such_command\n");
+    std::string out;
+    checked("20 walk_forward\n30 nosuch\n5 0x1a0\n", 1, &out);
+    EXPECT_EQ(out, "line 1: 0.020 s: walk_forward (0x86): 10000110\n"
+                   "tarvik: unrecognized command: nosuch\n"
+                   "line 3: 0.083 s: 0x1a0 (0xa0): 10100000\n"
+                   "2 frames; unrecognized: nosuch (line 2); 0.108 s in all\n");
+    EXPECT_EQ(run_on_fake("0x1a0 -check -port P", "", &out), 0); // one command, 12 bits
+    EXPECT_EQ(out, "0.100 s: 0x1a0 (0x1a0): 000110100000\n1 frame; 0.134 s in all\n");
 }
 
 TEST(Script, BinaryOverlongAndUnreadableFiles) {

@@ -3,6 +3,7 @@
 #include "../platform/platform.h"
 #include "crt_scan.h"
 #include "run.h"
+#include "script.h"
 
 #include <cstdio>
 #include <cstring>
@@ -100,6 +101,8 @@ void apply_options(int argc, char** argv, RunSettings* s) {
             s->no_wakeup = true;
         } else if (equals(arg, "-mmtimer")) {
             s->mm_timer = timer_can_do_1ms();
+        } else if (equals(arg, "-check")) {
+            s->check = true;
         }
     }
 }
@@ -122,6 +125,7 @@ int tarvik_main(int argc, char** argv) {
     s.mm_timer = false;
     s.code = 0;
     s.script_path = nullptr;
+    s.check = false;
     // Options first (argv[1] is the command and is never one of them).
     apply_options(argc - 1, argv + 1, &s);
 
@@ -141,5 +145,7 @@ int tarvik_main(int argc, char** argv) {
         if (s.code == 0)
             return 1;
     }
+    if (s.check)
+        return check_frames(s.script_path, command, s.code, s.model, !s.no_wakeup);
     return run_program(s);
 }

@@ -10,6 +10,7 @@ struct RunSettings {
     bool mm_timer;
     command_code code;
     const char* script_path; // null when the code is to be sent
+    bool check;              // only show what would be sent
 };
 
 int run_program(const RunSettings& settings);

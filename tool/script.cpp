@@ -61,7 +61,54 @@ struct ScriptState {
     char token[SCRIPT_PIECE_SIZE];
     bool has_token;
     command_code code;
+    int line; // of the piece being read, from 1
 };
+
+// A check goes through the script as the player does, without a port: it
+// notes when each frame would go out instead of waiting and sending.
+struct Check {
+    std::int64_t delays_ms; // every wait so far
+    std::int64_t units;     // every frame so far, in pulse units
+    int frames;
+    char unknown[512]; // the unrecognised names, with their lines
+    bool unknown_cut;  // ... more than that holds
+};
+
+Check* checking; // the check under way, or null when playing
+
+// Milliseconds, then pulse units of 1/1200 s, as seconds with three decimals.
+void print_seconds(std::int64_t ms, std::int64_t units) {
+    std::int64_t us = ms * 1000 + (units * 5000 + 3) / 6;
+    std::printf("%lld.%03lld s", static_cast<long long>(us / 1000000),
+                static_cast<long long>((us + 500) / 1000 % 1000));
+}
+
+// One frame of the check: when it would go out, what, and its bits.
+void check_frame(int line, const char* name, command_code code, RobotModel model) {
+    unsigned char units[MAX_FRAME_PULSES];
+    int count = frame_units(code, model, units);
+    if (line > 0)
+        std::printf("line %d: ", line);
+    print_seconds(checking->delays_ms, checking->units);
+    std::printf(": %s (0x%x): ", name,
+                static_cast<unsigned>(code) & (count == 17 ? 0xFFu : 0xFFFu));
+    for (int i = 1; i < count; i += 2)
+        std::putchar(units[i] == 4 ? '1' : '0');
+    std::putchar('\n');
+    for (int i = 0; i < count; ++i)
+        checking->units += units[i];
+    ++checking->frames;
+}
+
+void note_unknown(const char* name, int line) {
+    std::size_t used = std::strlen(checking->unknown);
+    int n = std::snprintf(checking->unknown + used, sizeof checking->unknown - used,
+                          "%s%s (line %d)", used ? ", " : "", name, line);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof checking->unknown - used) {
+        checking->unknown[used] = '\0';
+        checking->unknown_cut = true;
+    }
+}
 
 void wait_ms(std::int32_t delay) {
     const std::int64_t target = static_cast<std::int64_t>(delay) * timing.frequency / 1000;
@@ -101,6 +148,14 @@ int play_line(ScriptState* s, char* line, bool remainder, Port* port, RobotModel
     }
     if (!s->has_token)
         return 0; // nothing to send yet
+    if (checking) {
+        checking->delays_ms += s->delay > 1 ? s->delay : 1; // as wait_ms sleeps
+        if (!resolve_token(s, model))
+            note_unknown(s->token, s->line);
+        else
+            check_frame(s->line, s->token, s->code, model);
+        return 0;
+    }
     wait_ms(s->delay);
     if (plat_interrupted() || !resolve_token(s, model))
         return 0;
@@ -149,6 +204,7 @@ int run_script(Port* port, const char* path, RobotModel model) {
     state.token[0] = '\0';
     state.has_token = false;
     state.code = 0;
+    state.line = 1;
 
     char piece[SCRIPT_PIECE_SIZE];
     bool first = true;
@@ -179,8 +235,28 @@ int run_script(Port* port, const char* path, RobotModel model) {
         if (!comment)
             status = play_line(&state, piece, remainder, port, model);
         remainder = line_goes_on;
+        state.line += remainder ? 0 : 1;
     }
     if (file != stdin)
         std::fclose(file);
     return status;
+}
+
+int check_frames(const char* script_path, const char* name, command_code code, RobotModel model,
+                 bool wakeup) {
+    Check check = {wakeup ? 100 : 0, 0, 0, "", false};
+    checking = &check;
+    int status = 0;
+    if (script_path)
+        status = run_script(nullptr, script_path, model);
+    else
+        check_frame(0, name, code, model);
+    checking = nullptr;
+    std::printf("%d frame%s", check.frames, check.frames == 1 ? "" : "s");
+    if (check.unknown[0])
+        std::printf("; unrecognized: %s%s", check.unknown, check.unknown_cut ? ", ..." : "");
+    std::printf("; ");
+    print_seconds(check.delays_ms, check.units);
+    std::printf(" in all\n");
+    return status != 0 || check.unknown[0] ? 1 : 0;
 }
