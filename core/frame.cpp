@@ -32,18 +32,37 @@ typedef void (*LineSwitch)(Port* port, bool on, int* gone_error);
 // Walks a frame's pulses: each sets the line (break on first, then
 // alternating) and lasts its units, measured from the end of the one before.
 // The line is left off at the end whatever happened; returns the error of a
-// vanished device, or 0.
-int play(Port* port, const unsigned char* units, int count, LineSwitch set_line) {
+// vanished device, or 0. The counter is read after every change, for the
+// frame's check; those readings never move a wait.
+int play(Port* port, const unsigned char* units, int count, LineSwitch set_line,
+         std::int64_t changed[MAX_FRAME_PULSES + 1]) {
     int gone = 0;
     set_line(port, true, &gone);
     timing.last_sample = plat_counter(); // anchors the frame
+    changed[0] = timing.last_sample;
     wait_units(units[0]);
-    for (int i = 1; i < count; ++i) {
-        set_line(port, i % 2 == 0, &gone);
-        wait_units(units[i]);
+    for (int i = 1; i <= count; ++i) {
+        set_line(port, i < count && i % 2 == 0, &gone);
+        changed[i] = plat_counter();
+        if (i < count)
+            wait_units(units[i]);
     }
-    set_line(port, false, &gone);
     return gone;
+}
+
+// How much later than its ideal time, counted from the first change, the
+// latest change came.
+std::int64_t latest_change(const unsigned char* units, int count,
+                           const std::int64_t changed[MAX_FRAME_PULSES + 1]) {
+    std::int64_t worst = 0, total_units = 0;
+    for (int i = 1; i <= count; ++i) {
+        total_units += units[i - 1];
+        std::int64_t ideal = changed[0] + static_cast<std::int64_t>(
+                                              static_cast<double>(total_units) * timing.unit_ticks);
+        if (changed[i] - ideal > worst)
+            worst = changed[i] - ideal;
+    }
+    return worst;
 }
 
 } // namespace
@@ -82,6 +101,7 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
         result.error = port_write_pulses(port, pulses, count);
         result.port_failed = result.error != 0;
         result.thread_priority_restored = true;
+        result.late_ticks = 0;
         return result;
     }
     unsigned char units[MAX_FRAME_PULSES];
@@ -92,14 +112,16 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
     // costs (page faults, cold caches, code not yet bound) are paid before
     // the first pulse, not in it.
     static const unsigned char NO_WAIT[MAX_FRAME_PULSES] = {};
-    play(port, NO_WAIT, count, leave_line);
+    std::int64_t changed[MAX_FRAME_PULSES + 1];
+    play(port, NO_WAIT, count, leave_line, changed);
     start_tick_timer();
-    int gone = play(port, units, count, switch_line);
+    int gone = play(port, units, count, switch_line, changed);
 
     port_idle(port);
     stop_tick_timer();
     result.thread_priority_restored = plat_leave_frame_priority();
     result.port_failed = gone != 0;
     result.error = gone;
+    result.late_ticks = latest_change(units, count, changed);
     return result;
 }

@@ -12,6 +12,9 @@ struct FrameResult {
     // refused it. error holds the system's error number then.
     bool port_failed;
     int error;
+    // How much later than its ideal time the latest line change came, in
+    // counter ticks: a host pause shows here (0 for a pulse transmitter).
+    std::int64_t late_ticks;
 };
 
 FrameResult send_frame(Port* port, command_code code, RobotModel model, bool report);

@@ -24,7 +24,7 @@ struct Recording {
     std::int64_t frequency;
     bool wakeup_high;       // the wake-up mark lasts until the next change
     std::int64_t last_time; // the latest time written, in µs
-    int pending;      // changes noted and not yet written
+    int pending;            // changes noted and not yet written
     RecordedChange changes[RECORDING_PENDING];
 };
 

@@ -16,7 +16,8 @@ namespace {
 // timer (start fails, from which wait on no tick comes, capabilities fail,
 // their period), line changes (fail with which error, from which change on),
 // the n-th sleep catching an interruption, a fixed length for every sleep,
-// and an infrared transmitter (is one, its writes fail with which error).
+// an infrared transmitter (is one, its writes fail with which error), and a
+// pause of the program in the n-th line change (its length in ticks).
 const std::map<std::string, std::int64_t> DEFAULTS = {
     {"frequency", 10000000}, {"change_ticks", 0},       {"has_counter", 1},
     {"open_fails", 0},       {"open_error", 13},        {"port_is_char", 1},
@@ -24,7 +25,8 @@ const std::map<std::string, std::int64_t> DEFAULTS = {
     {"thread_error", 0},     {"tick_start_fails", 0},   {"ticks_stop_at", 0},
     {"caps_fail", 0},        {"min_period_ms", 1},      {"break_error", 0},
     {"break_fails_from", 0}, {"interrupt_at_sleep", 0}, {"sleep_ticks", 0},
-    {"pulse_device", 0},     {"pulse_error", 0}};
+    {"pulse_device", 0},     {"pulse_error", 0},        {"pause_at_change", 0},
+    {"pause_ticks", 0}};
 
 const PlatHandle FAKE_PORT = 3;
 const PlatHandle FIRST_FILE = 100;
@@ -53,6 +55,7 @@ struct Fake {
     std::int64_t ticks_consumed = 0;
     int opens = 0;
     int line_changes = 0;
+    int changes = 0;
     int tick_waits = 0;
     int sleeps = 0;
     int interrupted = 0;
@@ -71,6 +74,8 @@ void log(Kind kind, const std::string& word = std::string(), std::int64_t time =
 LineResult line_change(bool on, int* error) {
     log(on ? CHANGE_ON : CHANGE_OFF);
     fake.now += cfg("change_ticks");
+    if (++fake.changes == cfg("pause_at_change"))
+        fake.now += cfg("pause_ticks"); // the machine pauses the program
     if (!cfg("break_error") || ++fake.line_changes < cfg("break_fails_from"))
         return LINE_DONE;
     *error = static_cast<int>(cfg("break_error"));

@@ -76,7 +76,16 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
          "Warning: cannot set thread priority to time critical: err=1\n", "",
          "open P claim lock rest P msg T msg 8e/8 N release close"},
         // A line change that takes its time does not lengthen the pulses.
-        {"stop -nowakeup -port P", "change_ticks=3000", 0, "", "", "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -port P", "change_ticks=1000", 0, "", "", "open P claim lock " + F + " release close"},
+        // Each frame checked: -v describes it; a paused one is reported, and
+        // with -resend sent again.
+        {"stop -nowakeup -v -port P", "", 0, "", "tarvik: 0.000 s: stop (0x8e): 10001110, latest edge "
+         "0 us late\ntarvik: 1 frame sent, 0 disturbed\n", "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -resend 2 -port P", "pause_at_change=5 pause_ticks=20000", 0, "", "tarvik: "
+         "frame of 0x8e disturbed: a pulse 2.0 ms late (the machine paused the program)\ntarvik: 2 frames "
+         "sent, 1 disturbed\n", "open P claim lock rest P T on 66667 off 33333 on 8333 off 8333 on 20002 "
+         "off 8333 on 8333 off 8333 on 8333 off 33333 on 8333 off 33333 on 8333 off 33333 on 8333 off 8333 "
+         "on 8333 off N s1 " + F + " release close"},
         // The tick timer: a frame of single-unit waits, or busy-waiting when
         // the timer is coarse, cannot be had, or stops ticking mid-frame.
         {"stop -nowakeup -mmtimer -port P", "", 0, "", "",
@@ -87,7 +96,9 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"stop -nowakeup -mmtimer -port P", "caps_fail=1", 0, "", "", "open P claim lock " + F + " release close"},
         {"stop -nowakeup -mmtimer -port P", "tick_start_fails=1", 0, "", "",
          "open P claim lock rest P T tick+ 8e/8 N release close"},
-        {"stop -nowakeup -mmtimer -port P", "ticks_stop_at=5", 0, "", "", // the fifth wait runs out
+        {"stop -nowakeup -mmtimer -port P", "ticks_stop_at=5", 0, "", // the fifth wait runs out
+         "tarvik: frame of 0x8e disturbed: a pulse 19.2 ms late (the machine paused the program)\n"
+         "tarvik: 1 frame sent, 1 disturbed\n",
          "open P claim lock rest P T tick+ t1 on 258335 off 33333 on 8333 off 8333 on 8333 off 8333 on "
          "8333 off 8333 on 8333 off 33333 on 8333 off 33333 on 8333 off 33333 on 8333 off 8333 on 8333 "
          "off t4 tick- N release close"},
@@ -150,6 +161,6 @@ TEST(Runs, RecordingsByteForByte) {
     // Past the first second too, every change at its exact time.
     EXPECT_EQ(run_on_fake("-script " + script + " -nowakeup -port x.vcd", "", &out), 0);
     std::string file = fake_file("x.vcd");
-    EXPECT_EQ(file.substr(file.size() - 36), "0!\n#1119278\n1!\n#1120112\n0!\n#1120945\n");
+    EXPECT_EQ(file.substr(file.size() - 36), "0!\n#1119280\n1!\n#1120113\n0!\n#1120946\n");
     std::remove(script.c_str());
 }

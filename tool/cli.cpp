@@ -6,6 +6,7 @@
 #include "script.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -103,6 +104,11 @@ void apply_options(int argc, char** argv, RunSettings* s) {
             s->mm_timer = timer_can_do_1ms();
         } else if (equals(arg, "-check")) {
             s->check = true;
+        } else if (equals(arg, "-v")) {
+            s->verbose = true;
+        } else if (equals(arg, "-resend")) {
+            if (i + 1 < argc)
+                s->resend = std::atoi(argv[++i]);
         }
     }
 }
@@ -126,10 +132,13 @@ int tarvik_main(int argc, char** argv) {
     s.code = 0;
     s.script_path = nullptr;
     s.check = false;
+    s.verbose = false;
+    s.resend = 0;
     // Options first (argv[1] is the command and is never one of them).
     apply_options(argc - 1, argv + 1, &s);
 
     const char* command = argv[1];
+    s.name = command;
     if (command[0] == '0' && command[1] == 'x') {
         scan_hex32(command + 2, &s.code);
         if (s.code > 0xFF && s.model == MODEL_V1)

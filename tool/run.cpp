@@ -15,6 +15,7 @@ int run_program(const RunSettings& settings) {
         return 1;
     }
     init_timing(frequency);
+    start_frame_checks(settings.verbose, settings.resend);
 
     name_port(settings.port_name);
     PortFailure failure;
@@ -32,8 +33,10 @@ int run_program(const RunSettings& settings) {
 
     int status = 0;
     if (!plat_interrupted()) // nothing more goes out after a Ctrl-C in the wake-up pause
-        status = settings.script_path ? run_script(&port, settings.script_path, settings.model)
-                                      : send_command(&port, settings.code, settings.model);
+        status = settings.script_path
+                     ? run_script(&port, settings.script_path, settings.model)
+                     : send_command(&port, settings.name, settings.code, settings.model);
     close_port(&port);
+    report_frame_checks();
     return plat_interrupted() ? plat_interrupted() : status;
 }

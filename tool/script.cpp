@@ -85,16 +85,14 @@ void print_seconds(std::int64_t ms, std::int64_t units) {
 
 // One frame of the check: when it would go out, what, and its bits.
 void check_frame(int line, const char* name, command_code code, RobotModel model) {
-    unsigned char units[MAX_FRAME_PULSES];
-    int count = frame_units(code, model, units);
     if (line > 0)
         std::printf("line %d: ", line);
     print_seconds(checking->delays_ms, checking->units);
-    std::printf(": %s (0x%x): ", name,
-                static_cast<unsigned>(code) & (count == 17 ? 0xFFu : 0xFFFu));
-    for (int i = 1; i < count; i += 2)
-        std::putchar(units[i] == 4 ? '1' : '0');
+    std::printf(": ");
+    describe_frame(stdout, name, code, model);
     std::putchar('\n');
+    unsigned char units[MAX_FRAME_PULSES];
+    int count = frame_units(code, model, units);
     for (int i = 0; i < count; ++i)
         checking->units += units[i];
     ++checking->frames;
@@ -159,7 +157,7 @@ int play_line(ScriptState* s, char* line, bool remainder, Port* port, RobotModel
     wait_ms(s->delay);
     if (plat_interrupted() || !resolve_token(s, model))
         return 0;
-    return send_command(port, s->code, model);
+    return send_command(port, s->token, s->code, model);
 }
 
 // False at the end of the input or on a read error (see ferror).

@@ -11,6 +11,19 @@ void name_port(const char* name);
 // "error opening port", and why.
 void report_open_failure(const PortFailure& failure);
 
-// Sends one frame of the run; 0, or 1 after "error writing port" when the
-// device has gone away.
-int send_command(Port* port, command_code code, RobotModel model);
+#include <cstdio>
+
+// Checks of the frames sent: -v describes each one, -resend sends a
+// disturbed one again (at most that many times). Counted from here on.
+void start_frame_checks(bool verbose, int resend);
+// How many frames went out and how many were disturbed, when any were (or
+// with -v).
+void report_frame_checks();
+
+// Sends one frame of the run (name as the user wrote it); 0, or 1 after
+// "error writing port" when the device has gone away. A frame whose line
+// changes came more than a quarter unit late is reported on standard error.
+int send_command(Port* port, const char* name, command_code code, RobotModel model);
+
+// "NAME (0xCODE): BITS", the code as wide as the frame.
+void describe_frame(std::FILE* out, const char* name, command_code code, RobotModel model);
