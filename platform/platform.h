@@ -26,6 +26,12 @@ bool plat_path_device(const char* path, std::uint64_t* device);
 // The system's active consoles by device name, blank-separated; false where
 // the system keeps no such list.
 bool plat_console_names(char* names, std::size_t size);
+// The ports this machine has, one a line with what is known of each (on
+// Linux serial lines with hardware behind them and LIRC devices, found in
+// sysfs and /dev under root, "" for the machine itself; on Windows the COM
+// names), without opening any: opening a serial port raises its control
+// lines, which resets some boards. The length written.
+std::size_t plat_list_ports(const char* root, char* out, std::size_t size);
 // Takes the port for this program alone (advisory lock, exclusive use); 0,
 // or the system's error number.
 int plat_claim_port(PlatHandle port);

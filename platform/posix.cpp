@@ -2,15 +2,18 @@
 // CLOCK_MONOTONIC, the periodic tick through a timerfd.
 #include "platform.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/lirc.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -21,6 +24,7 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -178,6 +182,84 @@ bool plat_console_names(char* names, std::size_t size) {
         return false;
     names[n] = '\0';
     return true;
+}
+
+namespace {
+
+// The first line of a small file, or "" when there is none.
+std::string first_line(const std::string& path) {
+    char text[256] = "";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ssize_t n = fd < 0 ? -1 : read(fd, text, sizeof text - 1);
+    if (fd >= 0)
+        close(fd);
+    std::string line(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+    return line.substr(0, line.find('\n'));
+}
+
+std::vector<std::string> entries(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    // ttyS2 before ttyS10: by length, then by name.
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        return a.size() != b.size() ? a.size() < b.size() : a < b;
+    });
+    return names;
+}
+
+// What is known of one serial line: its COM name, its USB vendor and
+// product, its stable names, and whether it is the console.
+std::string port_notes(const std::string& root, const std::string& name,
+                       const std::string& consoles) {
+    std::string notes;
+    auto add = [&](const std::string& note) { notes += (notes.empty() ? "" : ", ") + note; };
+    if (name.compare(0, 4, "ttyS") == 0)
+        add("COM" + std::to_string(std::atoi(name.c_str() + 4) + 1));
+    std::string device = root + "/sys/class/tty/" + name + "/device";
+    for (std::string up = "/"; up.size() < 12; up += "../") {
+        std::string vendor = first_line(device + up + "idVendor");
+        if (!vendor.empty()) {
+            add("usb " + vendor + ":" + first_line(device + up + "idProduct"));
+            break;
+        }
+    }
+    for (const std::string& link : entries(root + "/dev/serial/by-id")) {
+        char target[256];
+        ssize_t n =
+            readlink((root + "/dev/serial/by-id/" + link).c_str(), target, sizeof target - 1);
+        if (n > 0 &&
+            std::string(target, static_cast<std::size_t>(n)).find("/" + name) != std::string::npos)
+            add("/dev/serial/by-id/" + link);
+    }
+    if ((" " + consoles + " ").find(" " + name + " ") != std::string::npos)
+        add("the system console");
+    return notes;
+}
+
+} // namespace
+
+std::size_t plat_list_ports(const char* root_dir, char* out, std::size_t size) {
+    const std::string root = root_dir;
+    std::string consoles = first_line(root + "/sys/class/tty/console/active"), text;
+    for (const std::string& name : entries(root + "/sys/class/tty")) {
+        bool usb = name.compare(0, 6, "ttyUSB") == 0 || name.compare(0, 6, "ttyACM") == 0;
+        // Legacy serial ports exist whether or not a UART is there: type 0.
+        std::string type = first_line(root + "/sys/class/tty/" + name + "/type");
+        if (usb || (name.compare(0, 4, "ttyS") == 0 && !type.empty() && type != "0")) {
+            std::string notes = port_notes(root, name, consoles);
+            text += "/dev/" + name + (notes.empty() ? "" : " (" + notes + ")") + "\n";
+        }
+    }
+    for (const std::string& name : entries(root + "/dev"))
+        if (name.compare(0, 4, "lirc") == 0)
+            text += "/dev/" + name + " (LIRC)\n";
+    std::snprintf(out, size, "%s", text.c_str());
+    return text.size() < size ? text.size() : size - 1;
 }
 
 // An advisory lock as other serial programs take it, and exclusive use, which

@@ -7,6 +7,7 @@
 #include <mmsystem.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -73,6 +74,23 @@ bool plat_path_device(const char*, std::uint64_t*) {
 // The console is no serial line here: nothing to refuse.
 bool plat_console_names(char*, std::size_t) {
     return false;
+}
+
+// Every DOS device name the system has, the COM ones in their order.
+std::size_t plat_list_ports(const char*, char* out, std::size_t size) {
+    static char names[65536];
+    DWORD length = QueryDosDeviceA(nullptr, names, sizeof names);
+    std::size_t used = 0;
+    out[0] = '\0';
+    for (int number = 1; number <= 256; ++number) {
+        char com[16];
+        std::snprintf(com, sizeof com, "COM%d", number);
+        for (const char* name = names; length > 0 && *name; name += std::strlen(name) + 1)
+            if (_stricmp(name, com) == 0 && used + 16 < size)
+                used +=
+                    static_cast<std::size_t>(std::snprintf(out + used, size - used, "%s\n", com));
+    }
+    return used;
 }
 
 // Opened without sharing, the port is this program's alone already.

@@ -235,6 +235,10 @@ bool plat_console_names(char* names, std::size_t size) {
     return !fake.console_names.empty();
 }
 
+std::size_t plat_list_ports(const char*, char* out, std::size_t size) {
+    return static_cast<std::size_t>(std::snprintf(out, size, "%s", "/dev/ttyS0 (COM1)\n"));
+}
+
 int plat_claim_port(PlatHandle) {
     log(WORD, "claim");
     return cfg("port_in_use") ? FAKE_BUSY : 0;

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -65,6 +66,37 @@ TEST(Backend, PortNamesDevicesAndConsoles) {
     EXPECT_EQ(names, active);
     std::remove(notes.c_str());
     close_pty(pty);
+}
+
+// Ports listed from a machine's sysfs and /dev (here a tree of files made
+// for it), none of them opened.
+TEST(Backend, PortsListedFromSysfs) {
+    std::string root = temp_path("root"), usb = root + "/sys/devices/usb1/1-1";
+    for (std::string dir :
+         {"/sys/class/tty/ttyS0", "/sys/class/tty/ttyS1", "/sys/class/tty/ttyS10",
+          "/sys/class/tty/console", "/sys/devices/usb1/1-1/1-1:1.0/ttyUSB0", "/dev/serial/by-id"})
+        ASSERT_EQ(system(("mkdir -p " + root + dir).c_str()), 0);
+    write_file(root + "/sys/class/tty/ttyS0/type", "4\n");
+    write_file(root + "/sys/class/tty/ttyS1/type", "0\n"); // no UART behind it
+    write_file(root + "/sys/class/tty/ttyS10/type", "4\n");
+    write_file(root + "/sys/class/tty/console/active", "tty0 ttyS0\n");
+    write_file(usb + "/idVendor", "0403\n");
+    write_file(usb + "/idProduct", "6001\n");
+    write_file(root + "/dev/lirc0", "");
+    EXPECT_EQ(
+        symlink((usb + "/1-1:1.0/ttyUSB0").c_str(), (root + "/sys/class/tty/ttyUSB0").c_str()), 0);
+    EXPECT_EQ(symlink("../../ttyUSB0", (root + "/dev/serial/by-id/usb-FTDI_A1-if00-port0").c_str()),
+              0);
+    std::string device = root + "/sys/class/tty/ttyUSB0/device";
+    EXPECT_EQ(symlink(".", device.c_str()), 0);
+    char text[1024];
+    std::size_t length = plat_list_ports(root.c_str(), text, sizeof text);
+    EXPECT_EQ(length, std::strlen(text));
+    EXPECT_STREQ(text, "/dev/ttyS0 (COM1, the system console)\n/dev/ttyS10 (COM11)\n"
+                       "/dev/ttyUSB0 (usb 0403:6001, /dev/serial/by-id/usb-FTDI_A1-if00-port0)\n"
+                       "/dev/lirc0 (LIRC)\n");
+    EXPECT_EQ(plat_list_ports(root.c_str(), text, 8), 7u); // cut to what fits
+    EXPECT_EQ(system(("rm -rf " + root).c_str()), 0);
 }
 
 TEST(Backend, ClaimWakeBreakAndHangUp) {

@@ -80,6 +80,7 @@ const Row rows[] = {
     {NATIVE, "-script DIR -port VCD", "", RUN, 1, "tarvik: error opening file DIR, errno=21\n", "", "", ""},
     {WINE, "/?", "", RUN, 0, "@usage.txt", "", "", ""},
     {WINE, "-version", "", RUN, 0, "tarvik " TARVIK_VERSION "\n", "", "", ""},
+    {WINE, "-ports", "", RUN, 0, "*", "", "", ""}, // what QueryDosDevice shows
     {WINE, "-script SCRIPT -check -port PTY", "20 walk_forward\n", RUN, 0, CHECKED, "", "", ""},
     {WINE, "walk_forward -v -resend 1 -port PTY", "", RUN, 0, "", "tarvik: *", W0, ""},
     {WINE, "-script SCRIPT -nowakeup -port VCD", CRLF, RUN, 0, "", "", "", "8 8 8"},

@@ -62,6 +62,7 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         // clang-format off
         {"-h -v2", "", 1, "tarvik: unrecognized command: -h\n", "", ""},
         {"--version", "", 0, "tarvik " TARVIK_VERSION "\n", "", ""},
+        {"-ports", "", 0, "/dev/ttyS0 (COM1)\n", "", ""}, // listed, none opened
         {"-version -port P", "", 1, "tarvik: unrecognized command: -version\n", "", ""},
         {"-commands -port P", "", 1, "tarvik: unrecognized command: -commands\n", "", ""},
         {"0X86", "", 1, "tarvik: unrecognized command: 0X86\n", "", ""},
@@ -153,7 +154,8 @@ TEST(Runs, RecordingsByteForByte) {
     write_file(script, "1100 0x0\n");
     EXPECT_EQ(run_on_fake("0x5 -port x.vcd", "", &out), 0);
     EXPECT_EQ(fake_file("x.vcd"), golden);
-    EXPECT_EQ(fake_trace(), "write lock write s100 rest P T write N write close"); // never mid-frame
+    EXPECT_EQ(fake_trace(),
+              "write lock write s100 rest P T write N write close"); // never mid-frame
     // Ctrl-C in the wake-up pause: closed with the mark ended.
     EXPECT_EQ(run_on_fake("stop -port x.vcd", "interrupt_at_sleep=1", &out), 130);
     EXPECT_EQ(fake_file("x.vcd"),

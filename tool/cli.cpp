@@ -52,6 +52,13 @@ void list_commands(RobotModel model) {
     }
 }
 
+void list_ports() {
+    static char ports[16384];
+    if (plat_list_ports("", ports, sizeof ports) == 0)
+        std::fprintf(stderr, "tarvik: no serial ports found\n");
+    std::printf("%s", ports);
+}
+
 bool equals(const char* a, const char* b) {
     return std::strcmp(a, b) == 0;
 }
@@ -68,6 +75,8 @@ bool sole_argument_action(const char* arg, int* status) {
         list_commands(MODEL_PET);
     else if (equals(arg, "--version") || equals(arg, "-version"))
         std::printf("tarvik %s\n", TARVIK_VERSION);
+    else if (equals(arg, "-ports"))
+        list_ports();
     else
         return false;
     *status = 0;

@@ -41,7 +41,7 @@ _tarvik() {
         ;;
     esac
     if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "$(_tarvik_names) -script -commands -commandsv2 -commandspet -h --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(_tarvik_names) -script -commands -commandsv2 -commandspet -ports -h --version" -- "$cur"))
     else
         COMPREPLY=($(compgen -W "-port -nowakeup -v2 -pet -mmtimer -check -v -resend" -- "$cur"))
     fi
