@@ -11,7 +11,7 @@ dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix clang libclang-rt-14-dev valgrind \
-    python3 gnuplot-nox dpkg-dev file man-db sigrok-cli gtkwave >/dev/null
+    python3 gnuplot-nox dpkg-dev file man-db lintian sigrok-cli gtkwave >/dev/null
 # wine with the libraries it recommends; wine64 runs the 64-bit test build on
 # machines that cannot run 32-bit programs.
 apt-get install -y -qq wine wine32 wine64 >/dev/null

@@ -19,14 +19,16 @@ check() {
 }
 
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
-for f in bin/tarvik lib/jni/libtarvikjava.so share/man/man1/tarvik.1.gz \
-    share/bash-completion/completions/tarvik share/tarvik/java/TarvikDLL.java; do
-    check "installs $f" "test -f '$tmp/prefix/$f'"
+for f in bin/tarvik lib/*/jni/libtarvikjava.so share/man/man1/tarvik.1.gz \
+    share/bash-completion/completions/tarvik share/tarvik/java/TarvikDLL.java \
+    share/doc/tarvik/copyright share/doc/tarvik/changelog.Debian.gz; do
+    check "installs $f" "ls $tmp/prefix/$f"
 done
 
 (cd "$build" && rm -f tarvik_*.deb && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/tarvik_*.deb)
 check "package depends on the C library" "dpkg-deb -f '$deb' Depends | grep -q '^libc6'"
+check "lintian finds nothing to say" "test -z \"\$(lintian '$deb' 2>&1 | grep -v 'root privileges')\""
 (cd "$win" && rm -f tarvik-*-win32.zip && cpack >/dev/null)
 zip=$(ls "$win"/tarvik-*-win32.zip)
 for f in tarvik.exe tarvikjava.dll TarvikDLL.java README.md; do
