@@ -42,6 +42,8 @@ dpkg-deb -x "$deb" "$tmp/deb"
 expected=$(dirname "$0")/expected
 check "packaged tarvik lists the commands" "'$tmp/deb/usr/bin/tarvik' -commands | cmp - '$expected/commands.txt'"
 check "packaged man page reads" "man -l '$tmp/deb/usr/share/man/man1/tarvik.1.gz' | grep -q 'send commands to toy robots'"
+check "man page and program tell one version" \
+    "man -l '$tmp/deb/usr/share/man/man1/tarvik.1.gz' | grep -q \"\$('$tmp/deb/usr/bin/tarvik' --version)\""
 completion="$tmp/deb/usr/share/bash-completion/completions/tarvik"
 check "completion offers the model's names" \
     "PATH='$tmp/deb/usr/bin':\$PATH bash -c 'source $completion; COMP_WORDS=(tarvik D7_head_o -v2); COMP_CWORD=1; _tarvik; test \"\${COMPREPLY[*]}\" = D7_head_only'"
