@@ -97,6 +97,36 @@ TEST(Timing, DerivedValuesAndWaitLengths) {
     }
 }
 
+TEST(Timing, TickModeCreditsOrWaitsByTheLateThreshold) {
+    fake_reset();
+    timing = TimingState();
+    init_timing(10000000);
+    timing.use_mm_timer = 1;
+    timing.tick_timer_running = true;
+    struct Step {
+        std::int64_t late; // the first reading, after the expected tick
+        std::string trace;
+        std::int64_t expected_tick; // after the wait, from the first reading
+    } steps[] = {
+        {1599, "", 9765 - 1599}, // credited: the next tick is one period on
+        {1600, "t1", 1},         // waited for, and taken from the counter
+        {-100000, "t1", 100000}, // not yet past it: nothing changes
+    };
+    for (const Step& s : steps) {
+        std::int64_t first = fake_now() + 1;
+        timing.last_sample = fake_now();
+        timing.expected_tick = first - s.late;
+        wait_units(1);
+        EXPECT_EQ(fake_trace(), s.trace) << s.late;
+        EXPECT_EQ(timing.expected_tick - first, s.expected_tick) << s.late;
+    }
+    // Eight units are eight single-unit waits: 8 x 8333 rather than 66666.
+    timing.expected_tick = fake_now() + 10000000;
+    std::int64_t start = timing.last_sample = fake_now();
+    wait_units(8);
+    EXPECT_EQ(timing.last_sample - start, 8 * 8333);
+}
+
 TEST(Frame, UnitsAndMicrosecondsWithoutDrift) {
     struct Case {
         command_code code;

@@ -243,10 +243,12 @@ void run_row(const Row& row, const Wine* wine) {
 
 } // namespace
 
-TEST(RealRuns, EachRowOnItsRunner) {
+// The Java program runs the Java rows under a name of its own.
 #ifdef TARVIK_JAVA_BINARY
+TEST(JavaRuns, EachRowOnItsRunner) {
     const Runner here[] = {JAVA};
 #else
+TEST(RealRuns, EachRowOnItsRunner) {
     const Runner here[] = {NATIVE, WINE};
 #endif
     for (Runner runner : here) {

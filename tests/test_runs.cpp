@@ -95,6 +95,10 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
          "warning: the multimedia timer resolution is 16, which renders them useless\n", "",
          "open P claim lock " + F + " release close"},
         {"stop -nowakeup -mmtimer -port P", "caps_fail=1", 0, "", "", "open P claim lock " + F + " release close"},
+        {"-script " + script + " -nowakeup -mmtimer -port P", "ticks_stop_at=1", 0, "", "", // never ticks
+         "open P claim lock s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T "
+         "tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N release "
+         "close"},
         {"stop -nowakeup -mmtimer -port P", "tick_start_fails=1", 0, "", "",
          "open P claim lock rest P T tick+ 8e/8 N release close"},
         {"stop -nowakeup -mmtimer -port P", "ticks_stop_at=5", 0, "", // the fifth wait runs out
