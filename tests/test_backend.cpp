@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -75,7 +76,7 @@ TEST(Backend, PortsListedFromSysfs) {
     for (std::string dir :
          {"/sys/class/tty/ttyS0", "/sys/class/tty/ttyS1", "/sys/class/tty/ttyS10",
           "/sys/class/tty/console", "/sys/devices/usb1/1-1/1-1:1.0/ttyUSB0", "/dev/serial/by-id"})
-        ASSERT_EQ(system(("mkdir -p " + root + dir).c_str()), 0);
+        std::filesystem::create_directories(root + dir);
     write_file(root + "/sys/class/tty/ttyS0/type", "4\n");
     write_file(root + "/sys/class/tty/ttyS1/type", "0\n"); // no UART behind it
     write_file(root + "/sys/class/tty/ttyS10/type", "4\n");
@@ -96,7 +97,7 @@ TEST(Backend, PortsListedFromSysfs) {
                        "/dev/ttyUSB0 (usb 0403:6001, /dev/serial/by-id/usb-FTDI_A1-if00-port0)\n"
                        "/dev/lirc0 (LIRC)\n");
     EXPECT_EQ(plat_list_ports(root.c_str(), text, 8), 7u); // cut to what fits
-    EXPECT_EQ(system(("rm -rf " + root).c_str()), 0);
+    std::filesystem::remove_all(root);
 }
 
 TEST(Backend, ClaimWakeBreakAndHangUp) {
