@@ -62,6 +62,9 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         // clang-format off
         {"-h -v2", "", 1, "tarvik: unrecognized command: -h\n", "", ""},
         {"--version", "", 0, "tarvik " TARVIK_VERSION "\n", "", ""},
+        {"--help", "", 0, read_file(TARVIK_TESTS_DIR "/expected/usage.txt"), "", ""},
+        {"-script /nonexistent/s", "", 1, "tarvik: error opening file /nonexistent/s, errno=2\n", "",
+         "open COM1 claim lock w0 s100 msg release close"}, // the default port, on the fake
         {"-ports", "", 0, "/dev/ttyS0 (COM1)\n", "", ""}, // listed, none opened
         {"-version -port P", "", 1, "tarvik: unrecognized command: -version\n", "", ""},
         {"-commands -port P", "", 1, "tarvik: unrecognized command: -commands\n", "", ""},
@@ -168,5 +171,6 @@ TEST(Runs, RecordingsByteForByte) {
     EXPECT_EQ(run_on_fake("-script " + script + " -nowakeup -port x.vcd", "", &out), 0);
     std::string file = fake_file("x.vcd");
     EXPECT_EQ(file.substr(file.size() - 36), "0!\n#1119280\n1!\n#1120113\n0!\n#1120946\n");
+    EXPECT_EQ(file.find("0\"", golden.find("1\"")), std::string::npos); // no wake-up, no mark
     std::remove(script.c_str());
 }
