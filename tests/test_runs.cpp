@@ -85,6 +85,10 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         // with -resend sent again.
         {"stop -nowakeup -v -port P", "", 0, "", "tarvik: 0.000 s: stop (0x8e): 10001110, latest edge "
          "0 us late\ntarvik: 1 frame sent, 0 disturbed\n", "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -resend 1 -port P", "change_ticks=3000", 0, "", // late every time: twice at most
+         "tarvik: frame of 0x8e disturbed: a pulse 0.3 ms late (the machine paused the program)\n"
+         "tarvik: frame of 0x8e disturbed: a pulse 0.3 ms late (the machine paused the program)\n"
+         "tarvik: 2 frames sent, 2 disturbed\n", "open P claim lock " + F + " s1 " + F + " release close"},
         {"stop -nowakeup -resend 2 -port P", "pause_at_change=5 pause_ticks=20000", 0, "", "tarvik: "
          "frame of 0x8e disturbed: a pulse 2.0 ms late (the machine paused the program)\ntarvik: 2 frames "
          "sent, 1 disturbed\n", "open P claim lock rest P T on 66667 off 33333 on 8333 off 8333 on 20002 "
