@@ -40,13 +40,14 @@ int play(Port* port, const unsigned char* units, int count, LineSwitch set_line,
     set_line(port, true, &gone);
     timing.last_sample = plat_counter(); // anchors the frame
     changed[0] = timing.last_sample;
-    wait_units(units[0]);
-    for (int i = 1; i <= count; ++i) {
-        set_line(port, i < count && i % 2 == 0, &gone);
+    for (int i = 1; i < count; ++i) {
+        wait_units(units[i - 1]);
+        set_line(port, i % 2 == 0, &gone);
         changed[i] = plat_counter();
-        if (i < count)
-            wait_units(units[i]);
     }
+    wait_units(units[count - 1]);
+    set_line(port, false, &gone);
+    changed[count] = plat_counter();
     return gone;
 }
 

@@ -68,16 +68,24 @@ struct RealtimeBudget {
     std::int64_t frame_end;
 } budget;
 
-long read_proc_number(const char* path, long fallback) {
+// Reads a small file (/proc, sysfs) into text, NUL-terminated; false when it
+// cannot be read. Allocates nothing: the frame path reads the realtime limits.
+bool read_small_file(const char* path, char* text, std::size_t size) {
     int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return fallback;
-    char text[32];
-    ssize_t n = read(fd, text, sizeof text - 1);
+        return false;
+    ssize_t n = read(fd, text, size - 1);
     close(fd);
-    if (n <= 0)
-        return fallback;
+    if (n < 0)
+        return false;
     text[n] = '\0';
+    return true;
+}
+
+long read_proc_number(const char* path, long fallback) {
+    char text[32];
+    if (!read_small_file(path, text, sizeof text) || text[0] == '\0')
+        return fallback;
     return std::strtol(text, nullptr, 10);
 }
 
@@ -173,27 +181,17 @@ bool plat_path_device(const char* path, std::uint64_t* device) {
 }
 
 bool plat_console_names(char* names, std::size_t size) {
-    int fd = open("/sys/class/tty/console/active", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ssize_t n = read(fd, names, size - 1);
-    close(fd);
-    if (n < 0)
-        return false;
-    names[n] = '\0';
-    return true;
+    return read_small_file("/sys/class/tty/console/active", names, size);
 }
 
 namespace {
 
 // The first line of a small file, or "" when there is none.
 std::string first_line(const std::string& path) {
-    char text[256] = "";
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ssize_t n = fd < 0 ? -1 : read(fd, text, sizeof text - 1);
-    if (fd >= 0)
-        close(fd);
-    std::string line(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+    char text[256];
+    if (!read_small_file(path.c_str(), text, sizeof text))
+        return "";
+    std::string line(text);
     return line.substr(0, line.find('\n'));
 }
 
