@@ -1,5 +1,7 @@
 // The script player on the fake platform: which frames go out, after which
 // delays, for what a script file holds.
+#include "../tool/run.h"
+#include "../tool/script.h"
 #include "fake_platform.h"
 #include "files.h"
 
@@ -16,6 +18,16 @@ struct Played {
     std::string trace; // the player's part: sleeps, frames, messages
 };
 
+std::string players_part(const std::string& trace) {
+    std::istringstream in(trace);
+    std::string word, kept;
+    while (in >> word)
+        if (word.size() > 1 && word != "open" && word != "claim" && word != "lock" &&
+            word != "rest" && word != "release" && word != "close")
+            kept += (kept.empty() ? "" : " ") + word;
+    return kept;
+}
+
 Played play(const std::string& text, int model = 1, const std::string& path = "") {
     std::string file = path.empty() ? temp_path("script.txt") : path;
     if (path.empty())
@@ -23,15 +35,24 @@ Played play(const std::string& text, int model = 1, const std::string& path = ""
     const char* flags[] = {"", "", " -v2", " -pet"};
     Played p;
     p.status = run_on_fake("-script " + file + flags[model] + " -nowakeup -port P", "", &p.printed);
-    std::istringstream in(fake_trace());
-    std::string word;
-    while (in >> word)
-        if (word.size() > 1 && word != "open" && word != "claim" && word != "lock" &&
-            word != "rest" && word != "release" && word != "close")
-            p.trace += (p.trace.empty() ? "" : " ") + word;
+    p.trace = players_part(fake_trace());
     if (path.empty())
         std::remove(file.c_str());
     return p;
+}
+
+// The same script held in memory, as the remote control plays it.
+std::string played_from_memory(const std::string& text, int model) {
+    fake_reset();
+    RunSettings s = {"P", model, true, false, 0, nullptr, false, "", false, 0, nullptr};
+    Port port;
+    int status = 0;
+    testing::internal::CaptureStdout(); // its messages show in the trace, as in a run
+    if (begin_run(s, &port, &status))
+        play_script_text(&port, text.data(), text.size(), model, nullptr);
+    end_run(&port, status);
+    testing::internal::GetCapturedStdout();
+    return players_part(fake_trace());
 }
 
 // The frames a check of the script shows, as the trace writes them.
@@ -112,6 +133,7 @@ TEST(Script, LinesDelaysAndCommands) {
             if (word.find('/') != std::string::npos)
                 sent += (sent.empty() ? "" : " ") + word;
         EXPECT_EQ(checked(c.text, c.model, &out), sent);
+        EXPECT_EQ(played_from_memory(c.text, c.model), p.trace);
     }
     EXPECT_EQ(play("100 no_such_command\n").printed,
               "tarvik: unrecognized command: no_such_command\n");

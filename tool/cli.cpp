@@ -4,6 +4,9 @@
 #include "crt_scan.h"
 #include "run.h"
 #include "script.h"
+#ifdef TARVIK_REMOTE
+#include "../remote/remote.h"
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -143,6 +146,7 @@ int tarvik_main(int argc, char** argv) {
     s.check = false;
     s.verbose = false;
     s.resend = 0;
+    s.listen = nullptr;
     // Options first (argv[1] is the command and is never one of them).
     apply_options(argc - 1, argv + 1, &s);
 
@@ -152,6 +156,15 @@ int tarvik_main(int argc, char** argv) {
         scan_hex32(command + 2, &s.code);
         if (s.code > 0xFF && s.model == MODEL_V1)
             s.model = MODEL_V2;
+#ifdef TARVIK_REMOTE
+    } else if (equals(command, "-serve")) {
+        if (argc < 3) {
+            std::printf("tarvik: missing [ADDRESS:]PORT after -serve\n");
+            return 1;
+        }
+        s.listen = argv[2];
+        return serve_remote(s);
+#endif
     } else if (equals(command, "-script")) {
         if (argc < 3) {
             std::printf("tarvik: missing script file name after -script\n");

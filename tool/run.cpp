@@ -7,36 +7,48 @@
 
 #include <cstdio>
 
-int run_program(const RunSettings& settings) {
+bool begin_run(const RunSettings& settings, Port* port, int* status) {
+    *status = 1;
     timing.use_mm_timer = settings.mm_timer ? 1 : 0;
     std::int64_t frequency = 0;
     if (!plat_counter_frequency(&frequency)) {
         std::printf("high resolution timer not supported. giving up.\n");
-        return 1;
+        return false;
     }
     init_timing(frequency);
     start_frame_checks(settings.verbose, settings.resend);
 
     name_port(settings.port_name);
     PortFailure failure;
-    Port port;
-    if (!open_port(settings.port_name, &port, &failure)) {
+    if (!open_port(settings.port_name, port, &failure)) {
         report_open_failure(failure);
-        return 1; // a port that cannot be opened is a failure, not success
+        return false; // a port that cannot be opened is a failure, not success
     }
     plat_lock_memory();
     // From here on an interruption lets the current frame finish, so the
     // line is left off, and ends the run with the port closed.
     plat_catch_interrupts();
     if (!settings.no_wakeup)
-        send_wakeup(&port);
+        send_wakeup(port);
+    *status = 0;
+    // Nothing more goes out after a Ctrl-C in the wake-up pause.
+    return !plat_interrupted();
+}
 
+int end_run(Port* port, int status) {
+    close_port(port);
+    report_frame_checks();
+    return plat_interrupted() ? plat_interrupted() : status;
+}
+
+int run_program(const RunSettings& settings) {
+    Port port;
     int status = 0;
-    if (!plat_interrupted()) // nothing more goes out after a Ctrl-C in the wake-up pause
+    if (begin_run(settings, &port, &status))
         status = settings.script_path
                      ? run_script(&port, settings.script_path, settings.model)
                      : send_command(&port, settings.name, settings.code, settings.model);
-    close_port(&port);
-    report_frame_checks();
-    return plat_interrupted() ? plat_interrupted() : status;
+    else if (status != 0)
+        return status;
+    return end_run(&port, status);
 }

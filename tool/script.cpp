@@ -19,15 +19,23 @@ const int SCRIPT_PIECE_SIZE = 50;
 const int NO_PENDING = -2;
 
 struct ScriptReader {
-    std::FILE* file;
+    std::FILE* file;  // or null, for a script held in memory:
+    const char* text; // ... its bytes not yet read
+    std::size_t left;
     int pending; // a byte read ahead after a CR, or NO_PENDING
     bool ended;
 };
 
-void reader_init(ScriptReader* reader, std::FILE* file) {
+void reader_init(ScriptReader* reader, std::FILE* file, const char* text, std::size_t length) {
     reader->file = file;
+    reader->text = text;
+    reader->left = length;
     reader->pending = NO_PENDING;
     reader->ended = false;
+}
+
+bool reader_failed(const ScriptReader* reader) {
+    return reader->file && std::ferror(reader->file);
 }
 
 int raw_char(ScriptReader* r) {
@@ -36,7 +44,12 @@ int raw_char(ScriptReader* r) {
         r->pending = NO_PENDING;
         return c;
     }
-    return std::getc(r->file);
+    if (r->file)
+        return std::getc(r->file);
+    if (r->left == 0)
+        return EOF;
+    --r->left;
+    return static_cast<unsigned char>(*r->text++);
 }
 
 int next_char(ScriptReader* r) {
@@ -74,7 +87,12 @@ struct Check {
     bool unknown_cut;  // ... more than that holds
 };
 
-Check* checking; // the check under way, or null when playing
+Check* checking;             // the check under way, or null when playing
+const ScriptWatch* watching; // the remote control's play, or null
+
+bool stop_asked() {
+    return plat_interrupted() || (watching && watching->stop_asked(watching->context));
+}
 
 // Milliseconds, then pulse units of 1/1200 s, as seconds with three decimals.
 void print_seconds(std::int64_t ms, std::int64_t units) {
@@ -113,7 +131,7 @@ void wait_ms(std::int32_t delay) {
     const std::int64_t start = plat_counter();
     do {
         plat_sleep_ms(1);
-    } while (plat_counter() - start < target && !plat_interrupted());
+    } while (plat_counter() - start < target && !stop_asked());
 }
 
 // Returns whether the line's command resolved to a frame.
@@ -154,10 +172,21 @@ int play_line(ScriptState* s, char* line, bool remainder, Port* port, RobotModel
             check_frame(s->line, s->token, s->code, model);
         return 0;
     }
+    if (watching)
+        watching->at_line(watching->context, s->line);
     wait_ms(s->delay);
-    if (plat_interrupted() || !resolve_token(s, model))
+    if (stop_asked())
         return 0;
-    return send_command(port, s->token, s->code, model);
+    if (!resolve_token(s, model)) {
+        if (watching)
+            watching->unknown(watching->context, s->line, s->token);
+        return 0;
+    }
+    bool disturbed = false;
+    int status = send_command(port, s->token, s->code, model, &disturbed);
+    if (watching && status == 0)
+        watching->sent(watching->context, s->line, s->token, s->code, disturbed);
+    return status;
 }
 
 // False at the end of the input or on a read error (see ferror).
@@ -172,7 +201,7 @@ bool read_piece(ScriptReader* reader, char piece[SCRIPT_PIECE_SIZE]) {
             break;
     }
     piece[n] = '\0';
-    return n > 0 && !std::ferror(reader->file);
+    return n > 0 && !reader_failed(reader);
 }
 
 // "-" is standard input, so that another program can pipe commands in as it
@@ -187,16 +216,9 @@ std::FILE* open_script(const char* path) {
 #endif
 }
 
-} // namespace
-
-int run_script(Port* port, const char* path, RobotModel model) {
-    std::FILE* file = open_script(path);
-    if (!file) {
-        std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);
-        return 1;
-    }
-    ScriptReader reader;
-    reader_init(&reader, file);
+// Plays what the reader reads; 0, or 1 when the port failed or the file
+// could not be read (path names it in the message).
+int play_script(ScriptReader* reader, const char* path, Port* port, RobotModel model) {
     ScriptState state;
     state.delay = 0;
     state.token[0] = '\0';
@@ -209,12 +231,12 @@ int run_script(Port* port, const char* path, RobotModel model) {
     bool remainder = false; // this piece goes on with the line of the one before
     bool comment = false;   // ... and that line is a comment
     int status = 0;
-    while (status == 0 && !plat_interrupted()) {
+    while (status == 0 && !stop_asked()) {
         errno = 0;
-        bool got = read_piece(&reader, piece);
-        if (plat_interrupted())
+        bool got = read_piece(reader, piece);
+        if (stop_asked())
             break;
-        if (std::ferror(file)) {
+        if (reader_failed(reader)) {
             // A directory opens on some systems but cannot be read as a file.
             if (first && errno == EISDIR)
                 std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);
@@ -235,8 +257,32 @@ int run_script(Port* port, const char* path, RobotModel model) {
         remainder = line_goes_on;
         state.line += remainder ? 0 : 1;
     }
+    return status;
+}
+
+} // namespace
+
+int run_script(Port* port, const char* path, RobotModel model) {
+    std::FILE* file = open_script(path);
+    if (!file) {
+        std::printf("tarvik: error opening file %s, errno=%d\n", path, errno);
+        return 1;
+    }
+    ScriptReader reader;
+    reader_init(&reader, file, nullptr, 0);
+    int status = play_script(&reader, path, port, model);
     if (file != stdin)
         std::fclose(file);
+    return status;
+}
+
+int play_script_text(Port* port, const char* text, std::size_t length, RobotModel model,
+                     const ScriptWatch* watch) {
+    ScriptReader reader;
+    reader_init(&reader, nullptr, text, length);
+    watching = watch;
+    int status = play_script(&reader, "", port, model);
+    watching = nullptr;
     return status;
 }
 

@@ -77,7 +77,8 @@ void describe_frame(std::FILE* out, const char* name, command_code code, RobotMo
         std::fputc(units[i] == 4 ? '1' : '0', out);
 }
 
-int send_command(Port* port, const char* name, command_code code, RobotModel model) {
+int send_command(Port* port, const char* name, command_code code, RobotModel model,
+                 bool* disturbed_out) {
     for (int attempt = 0;; ++attempt) {
         std::int64_t started = plat_counter();
         FrameResult sent = send_frame(port, code, model, true);
@@ -91,6 +92,8 @@ int send_command(Port* port, const char* name, command_code code, RobotModel mod
         double late_us =
             static_cast<double>(sent.late_ticks) * 1e6 / static_cast<double>(timing.frequency);
         bool disturbed = late_us > 1e6 / 1200 / 4;
+        if (disturbed_out)
+            *disturbed_out = disturbed;
         std::fflush(stdout);
         if (checks.verbose) {
             std::fprintf(stderr, "tarvik: %.3f s: ",

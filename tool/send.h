@@ -23,7 +23,9 @@ void report_frame_checks();
 // Sends one frame of the run (name as the user wrote it); 0, or 1 after
 // "error writing port" when the device has gone away. A frame whose line
 // changes came more than a quarter unit late is reported on standard error.
-int send_command(Port* port, const char* name, command_code code, RobotModel model);
+// *disturbed, when given, tells whether the last attempt was disturbed.
+int send_command(Port* port, const char* name, command_code code, RobotModel model,
+                 bool* disturbed = nullptr);
 
 // "NAME (0xCODE): BITS", the code as wide as the frame.
 void describe_frame(std::FILE* out, const char* name, command_code code, RobotModel model);

@@ -1,0 +1,203 @@
+#include "api.h"
+
+#include "../tool/crt_scan.h"
+#include "events.h"
+#include "sender.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+
+using json = nlohmann::ordered_json;
+
+extern const char remote_page[];
+
+namespace {
+
+void reply(httplib::Response& res, int status, const json& body) {
+    res.status = status;
+    res.set_content(body.dump(), "application/json");
+}
+
+void fail(httplib::Response& res, int status, const std::string& message) {
+    reply(res, status, json{{"error", message}});
+}
+
+// The request body as an object with only the given fields (and those
+// required); false after a 400.
+bool read_body(const httplib::Request& req, httplib::Response& res,
+               std::initializer_list<const char*> fields, const char* required, json* body) {
+    *body = json::parse(req.body, nullptr, false);
+    if (body->is_discarded() || !body->is_object()) {
+        fail(res, 400, "malformed JSON: expected an object");
+        return false;
+    }
+    for (const auto& item : body->items()) {
+        bool known = false;
+        for (const char* field : fields)
+            known = known || item.key() == field;
+        if (!known) {
+            fail(res, 400, "unknown field: " + item.key());
+            return false;
+        }
+    }
+    if (!body->contains(required) || !(*body)[required].is_string()) {
+        fail(res, 400, std::string("expected a string field: ") + required);
+        return false;
+    }
+    return true;
+}
+
+// The body's model, or the server's own; false after a 400.
+bool read_model(const json& body, RobotModel fallback, httplib::Response& res, RobotModel* model) {
+    *model = fallback;
+    if (!body.contains("model"))
+        return true;
+    const json& value = body["model"];
+    if (!value.is_number_integer() || value.get<int>() < MODEL_V1 || value.get<int>() > MODEL_PET) {
+        fail(res, 400, "model must be 1, 2 or 3");
+        return false;
+    }
+    *model = value.get<int>();
+    return true;
+}
+
+json command_list(RobotModel model) {
+    json list = json::array();
+    if (model == MODEL_V1) {
+        for (int i = 0; i < V1_COMMAND_COUNT; ++i)
+            if (v1_command_names[i][0] != '-')
+                list.push_back({{"name", v1_command_names[i]}, {"code", V1_FIRST_CODE + i}});
+    } else {
+        const CommandRow* rows = model == MODEL_V2 ? v2_commands : pet_commands;
+        int count = model == MODEL_V2 ? V2_COMMAND_COUNT : PET_COMMAND_COUNT;
+        for (int i = 0; i < count; ++i)
+            list.push_back({{"name", rows[i].name}, {"code", rows[i].code}});
+    }
+    return list;
+}
+
+void send(const httplib::Request& req, httplib::Response& res, RobotModel server_model) {
+    json body;
+    RobotModel model;
+    if (!read_body(req, res, {"command", "model"}, "command", &body) ||
+        !read_model(body, server_model, res, &model))
+        return;
+    std::string command = body["command"].get<std::string>();
+    // Read as the command line reads a command: a 0x code or a name.
+    command_code code = 0;
+    if (command.compare(0, 2, "0x") == 0) {
+        scan_hex32(command.c_str() + 2, &code);
+        if (code > 0xFF && model == MODEL_V1)
+            model = MODEL_V2;
+    } else if (command.find('\0') != std::string::npos ||
+               (code = lookup_command(command.c_str(), model)) == 0) {
+        fail(res, 400, "unrecognized command: " + command);
+        return;
+    }
+    switch (sender_send(command, code, model)) {
+    case SEND_DONE:
+        reply(res, 200, json{{"code", code}, {"bits", frame_bits(model)}});
+        break;
+    case SEND_BUSY:
+        fail(res, 409, "a script is playing: stop it first");
+        break;
+    case SEND_PORT_FAILED:
+        fail(res, 503, "error writing port");
+        break;
+    case SEND_STOPPING:
+        fail(res, 503, "the remote control is stopping");
+    }
+}
+
+void play(const httplib::Request& req, httplib::Response& res, RobotModel server_model) {
+    json body;
+    RobotModel model;
+    if (!read_body(req, res, {"text", "model"}, "text", &body) ||
+        !read_model(body, server_model, res, &model))
+        return;
+    switch (sender_play(body["text"].get<std::string>(), model)) {
+    case SEND_DONE:
+        reply(res, 202, json{{"playing", true}});
+        break;
+    case SEND_BUSY:
+        fail(res, 409, "a script is playing: stop it first");
+        break;
+    default:
+        fail(res, 503, "the remote control is stopping");
+    }
+}
+
+void stream_events(const httplib::Request& req, httplib::Response& res) {
+    // A client that reconnects says what it saw last; a new one starts now.
+    std::uint64_t after = events_latest();
+    if (req.has_header("Last-Event-ID"))
+        after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
+    res.set_header("Cache-Control", "no-store");
+    res.set_chunked_content_provider(
+        "text/event-stream", [after](std::size_t, httplib::DataSink& sink) mutable {
+            std::string out;
+            if (!events_wait(&after, &out, 15000)) {
+                sink.done();
+                return true;
+            }
+            if (out.empty())
+                out = ": still here\n\n"; // finds clients that have gone
+            return sink.write(out.data(), out.size());
+        });
+}
+
+} // namespace
+
+void install_routes(httplib::Server* server, const Access* access, RobotModel model) {
+    server->set_payload_max_length(REMOTE_BODY_LIMIT);
+    server->set_pre_routing_handler([access](const httplib::Request& req, httplib::Response& res) {
+        std::string key = req.get_param_value("key");
+        if (key.empty())
+            key = cookie_key(req.get_header_value("Cookie"));
+        std::string why =
+            refusal(*access, req.get_header_value("Host"), req.get_header_value("Origin"), key,
+                    req.method == "GET" && req.path == "/");
+        if (why.empty())
+            return httplib::Server::HandlerResponse::Unhandled;
+        fail(res, 403, why);
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    server->set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty())
+            fail(res, res.status,
+                 res.status == 413   ? "request body larger than 1 MiB"
+                 : res.status == 404 ? "no such page"
+                                     : "request refused");
+    });
+    // The page opens on the model the server was started with.
+    std::string page = remote_page;
+    std::size_t at = page.find("data-model=\"1\"");
+    if (at != std::string::npos)
+        page[at + 12] = static_cast<char>('0' + model);
+    server->Get("/", [page](const httplib::Request&, httplib::Response& res) {
+        // Everything the page needs is in it: nothing may load from elsewhere.
+        res.set_header("Content-Security-Policy",
+                       "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+                       "connect-src 'self'; img-src data:; frame-ancestors 'none'");
+        res.set_header("Cache-Control", "no-store");
+        res.set_content(page, "text/html; charset=utf-8");
+    });
+    server->Get("/api/commands", [](const httplib::Request& req, httplib::Response& res) {
+        std::string text = req.get_param_value("model");
+        if (text != "1" && text != "2" && text != "3")
+            return fail(res, 400, "model must be 1, 2 or 3");
+        reply(res, 200, command_list(text[0] - '0'));
+    });
+    server->Post("/api/send", [model](const httplib::Request& req, httplib::Response& res) {
+        send(req, res, model);
+    });
+    server->Post("/api/script", [model](const httplib::Request& req, httplib::Response& res) {
+        play(req, res, model);
+    });
+    server->Post("/api/stop", [](const httplib::Request&, httplib::Response& res) {
+        reply(res, 200, json{{"stopped", sender_stop_script()}});
+    });
+    server->Get("/api/events", stream_events);
+}

@@ -1,0 +1,190 @@
+#include "sender.h"
+
+#include "../core/timing.h"
+#include "../tool/script.h"
+#include "../tool/send.h"
+#include "events.h"
+
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+struct Job {
+    std::uint64_t ticket;
+    bool script;
+    std::string name; // or the script's text
+    command_code code;
+    RobotModel model;
+};
+
+std::mutex mutex;
+std::condition_variable wake;     // a job arrived, or the end
+std::condition_variable finished; // a frame job is done
+std::deque<Job> jobs;
+std::uint64_t next_ticket;
+std::uint64_t done_ticket;    // frame jobs are done in ticket order
+SendOutcome last_outcome[64]; // by ticket, for the frames waiting on them
+bool script_busy;             // a script is queued or playing
+bool quitting;
+std::atomic<bool> stop_script;
+std::thread thread;
+Port* sender_port;
+std::int64_t started;
+
+double seconds_since_start() {
+    return static_cast<double>(plat_counter() - started) / static_cast<double>(timing.frequency);
+}
+
+void publish_frame(int line, const char* name, command_code code, RobotModel model,
+                   bool disturbed) {
+    json event = {
+        {"type", "frame"},
+        {"time",
+         static_cast<double>(static_cast<std::int64_t>(seconds_since_start() * 1000)) / 1000},
+        {"name", name},
+        {"code", code},
+        {"bits", frame_bits(model)},
+        {"disturbed", disturbed}};
+    if (line > 0)
+        event["line"] = line;
+    events_publish(event.dump());
+}
+
+struct ScriptPlay {
+    RobotModel model;
+    int lines;
+};
+
+bool watch_stop(void*) {
+    return stop_script.load();
+}
+void watch_line(void* context, int line) {
+    events_publish(json{
+        {"type", "progress"}, {"line", line}, {"lines", static_cast<ScriptPlay*>(context)->lines}}
+                       .dump());
+}
+void watch_sent(void* context, int line, const char* name, command_code code, bool disturbed) {
+    publish_frame(line, name, code, static_cast<ScriptPlay*>(context)->model, disturbed);
+}
+void watch_unknown(void*, int line, const char* name) {
+    events_publish(json{{"type", "unknown"}, {"line", line}, {"name", name}}.dump());
+}
+
+int count_lines(const std::string& text) {
+    int lines = 0;
+    for (char c : text)
+        lines += c == '\n';
+    return lines + (!text.empty() && text.back() != '\n');
+}
+
+void play(const Job& job) {
+    ScriptPlay play = {job.model, count_lines(job.name)};
+    ScriptWatch watch = {&play, watch_stop, watch_line, watch_sent, watch_unknown};
+    events_publish(json{{"type", "script"}, {"state", "playing"}, {"lines", play.lines}}.dump());
+    int status = play_script_text(sender_port, job.name.data(), job.name.size(), job.model, &watch);
+    const char* state = status != 0 ? "failed" : stop_script.load() ? "stopped" : "ended";
+    events_publish(json{{"type", "script"}, {"state", state}, {"lines", play.lines}}.dump());
+}
+
+void sender_loop() {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+        wake.wait(lock, [] { return quitting || !jobs.empty(); });
+        if (quitting)
+            break;
+        Job job = jobs.front();
+        jobs.pop_front();
+        lock.unlock();
+        SendOutcome outcome = SEND_DONE;
+        if (job.script) {
+            play(job);
+        } else {
+            bool disturbed = false;
+            if (send_command(sender_port, job.name.c_str(), job.code, job.model, &disturbed) != 0)
+                outcome = SEND_PORT_FAILED;
+            else
+                publish_frame(0, job.name.c_str(), job.code, job.model, disturbed);
+        }
+        lock.lock();
+        if (job.script) {
+            script_busy = false;
+        } else {
+            last_outcome[job.ticket % 64] = outcome;
+            done_ticket = job.ticket;
+            finished.notify_all();
+        }
+    }
+    // Frames still waiting never go out.
+    jobs.clear();
+    finished.notify_all();
+}
+
+} // namespace
+
+int frame_bits(RobotModel model) {
+    return model == MODEL_V1 ? 8 : 12;
+}
+
+void sender_start(Port* port) {
+    sender_port = port;
+    started = plat_counter();
+    jobs.clear();
+    next_ticket = 0;
+    done_ticket = 0;
+    script_busy = false;
+    quitting = false;
+    stop_script = false;
+    thread = std::thread(sender_loop);
+}
+
+void sender_finish() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        quitting = true;
+    }
+    stop_script = true;
+    wake.notify_all();
+    thread.join();
+}
+
+SendOutcome sender_send(const std::string& name, command_code code, RobotModel model) {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (quitting)
+        return SEND_STOPPING;
+    if (script_busy)
+        return SEND_BUSY;
+    std::uint64_t ticket = ++next_ticket;
+    jobs.push_back(Job{ticket, false, name, code, model});
+    wake.notify_all();
+    // At most 64 frames wait at once: the server's threads are fewer.
+    finished.wait(lock, [ticket] { return quitting || done_ticket >= ticket; });
+    return done_ticket >= ticket ? last_outcome[ticket % 64] : SEND_STOPPING;
+}
+
+SendOutcome sender_play(const std::string& text, RobotModel model) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (quitting)
+        return SEND_STOPPING;
+    if (script_busy)
+        return SEND_BUSY;
+    script_busy = true;
+    stop_script = false;
+    jobs.push_back(Job{0, true, text, 0, model});
+    wake.notify_all();
+    return SEND_DONE;
+}
+
+bool sender_stop_script() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (script_busy)
+        stop_script = true;
+    return script_busy;
+}

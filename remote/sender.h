@@ -1,0 +1,24 @@
+// The one thread that owns the port: frames and scripts go out one at a
+// time, never overlapping. A frame asked for while a script plays is
+// refused, not queued: the robot would do it at a moment nobody chose.
+#pragma once
+
+#include "../core/commands.h"
+#include "../core/port.h"
+
+#include <string>
+
+// The bits of a frame of the model.
+int frame_bits(RobotModel model);
+
+void sender_start(Port* port);
+// Ends the thread after the frame being sent.
+void sender_finish();
+
+enum SendOutcome { SEND_DONE, SEND_BUSY, SEND_PORT_FAILED, SEND_STOPPING };
+// Sends one frame and returns once it has gone out.
+SendOutcome sender_send(const std::string& name, command_code code, RobotModel model);
+// Starts playing a script; SEND_BUSY when one is playing already.
+SendOutcome sender_play(const std::string& text, RobotModel model);
+// Stops the script after its current frame; false when none plays.
+bool sender_stop_script();

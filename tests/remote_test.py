@@ -1,0 +1,257 @@
+#!/usr/bin/python3
+"""The remote control end to end: the real program serving on loopback and
+recording to a .vcd file, driven with urllib, natively and under wine, and
+through its page in a real browser (Debian's Chromium, headless, with
+Selenium). Frames are read back from the recording: a frame the program
+reports undisturbed has every edge within a quarter unit, so its bits are
+read safely; of a disturbed one only the number of edges is compared."""
+
+import json
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+BINARY = os.environ.get("TARVIK_BINARY", "build/tarvik")
+WINDOWS_BUILDS = [("wine", os.environ.get("TARVIK_WINDOWS_BUILD_DIR", "")),
+                  ("/usr/lib/wine/wine64", os.environ.get("TARVIK_WINDOWS64_BUILD_DIR", ""))]
+SCREENSHOTS = os.environ.get("TARVIK_SCREENSHOTS", "")
+UNIT_US = 1e6 / 1200
+WAIT = 60  # seconds for anything to happen; only reached when something is wrong
+
+
+def decode(vcd):
+    """The frames of a recording as (code, bits, edges)."""
+    body = vcd[vcd.index("$dumpvars"):]
+    body = body[body.index("$end") + 4:]
+    now, changes = 0, []
+    for word in body.split():
+        if word.startswith("#"):
+            now = int(word[1:])
+        elif word in ("0!", "1!"):
+            changes.append((now, word == "1!"))
+    frames = []
+    for i, (at, on) in enumerate(changes):
+        length = changes[i + 1][0] - at if i + 1 < len(changes) else None
+        if on and length is not None and length > 5 * UNIT_US:  # the lead-in
+            frames.append([0, 0, 1])
+        elif on:
+            frames[-1][2] += 1
+        elif i + 2 < len(changes) and changes[i + 2][0] - changes[i + 1][0] < 5 * UNIT_US:
+            frames[-1][0] = frames[-1][0] * 2 + (length > 2.5 * UNIT_US)  # a bit's gap
+            frames[-1][1] += 1
+    return [tuple(f) for f in frames]
+
+
+class Served:
+    """tarvik -serve, its first line read, its requests made with urllib."""
+
+    def __init__(self, argv, env=None):
+        self.proc = subprocess.Popen(["timeout", "-k", "10", "300"] + argv, env=env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, text=True)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: lines.put(self.proc.stdout.readline()), daemon=True).start()
+        try:
+            self.first = lines.get(timeout=WAIT)
+        except queue.Empty:
+            self.first = ""
+        match = re.fullmatch(r"tarvik: remote control at (http://[^/]+/)(\?key=[0-9a-f]{32})?\r?\n",
+                             self.first)
+        if not match:
+            self.stop()
+            raise AssertionError("no address in %r" % self.first)
+        self.url, self.key = match.group(1), (match.group(2) or "")[5:]
+        self.events = []
+        self.event_seen = threading.Condition()
+        threading.Thread(target=self._listen, daemon=True).start()
+
+    def call(self, path, body=None, headers=None):
+        data = body if isinstance(body, bytes) else None if body is None else json.dumps(body).encode()
+        request = urllib.request.Request(self.url + path.lstrip("/"), data=data, headers=headers or {})
+        try:
+            with urllib.request.urlopen(request, timeout=WAIT) as answer:
+                status, text = answer.status, answer.read().decode()
+        except urllib.error.HTTPError as error:
+            status, text = error.code, error.read().decode()
+        return status, json.loads(text) if text.startswith(("{", "[")) else text
+
+    def _listen(self):
+        try:
+            with urllib.request.urlopen(self.url + "api/events", timeout=WAIT * 5) as stream:
+                for line in stream:
+                    if line.startswith(b"data: "):
+                        with self.event_seen:
+                            self.events.append(json.loads(line[6:]))
+                            self.event_seen.notify_all()
+        except OSError:
+            pass
+
+    def wait_for(self, predicate):
+        with self.event_seen:
+            if not self.event_seen.wait_for(lambda: any(map(predicate, self.events)), WAIT):
+                raise AssertionError("no such event in %r" % self.events)
+
+    def stop(self):
+        """Ctrl-C; the exit status and what it printed after the first line."""
+        self.proc.send_signal(signal.SIGINT)
+        out, err = self.proc.communicate(timeout=WAIT)
+        return self.proc.returncode, out, err
+
+
+def frames_match(test, recorded, events):
+    """The recording holds exactly the frames the events report."""
+    test.assertEqual(len(recorded), len(events), recorded)
+    for (code, bits, edges), event in zip(recorded, events):
+        test.assertEqual(edges, event["bits"] + 1)
+        if not event["disturbed"]:
+            test.assertEqual((code, bits), (event["code"], event["bits"]))
+
+
+class RemoteRuns(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.dir)
+
+    def test_frames_scripts_refusals_and_ctrl_c(self):
+        vcd = os.path.join(self.dir, "x.vcd")
+        served = Served([BINARY, "-serve", "127.0.0.1:0", "-port", vcd])
+        self.assertEqual(served.call("/api/send", {"command": "walk_forward", "model": 1}),
+                         (200, {"code": 134, "bits": 8}))
+        self.assertEqual(served.call("/api/send", {"command": "D3_walking", "model": 2}),
+                         (200, {"code": 771, "bits": 12}))
+        self.assertEqual(served.call("/api/script", {"text": "0 stop\n10 nosuch\n5 0x88\n"}),
+                         (202, {"playing": True}))
+        served.wait_for(lambda e: e.get("state") == "ended")
+        refusals = [
+            ({"Host": "rebound.example:%s" % served.url.split(":")[2][:-1]}, b"{}", 403),
+            ({"Origin": "http://elsewhere.example"}, b'{"command":"stop"}', 403),
+            ({}, b" " * (1024 * 1024 + 1), 413),
+            ({}, b"{", 400),
+            ({}, b'{"command":"stop","loud":true}', 400),
+        ]
+        for headers, body, status in refusals:
+            self.assertEqual(served.call("/api/send", body, headers)[0], status, headers)
+        status, out, err = served.stop()
+        self.assertEqual((status, out), (130, "tarvik: unrecognized command: nosuch\n"), err)
+        sent = [e for e in served.events if e["type"] == "frame"]
+        self.assertEqual([(e["name"], e["code"]) for e in sent],
+                         [("walk_forward", 0x86), ("D3_walking", 0x303), ("stop", 0x8E), ("0x88", 0x88)])
+        self.assertEqual([e["line"] for e in served.events if e["type"] == "unknown"], [2])
+        with open(vcd) as file:
+            recording = file.read()
+        self.assertEqual(recording.count('1"'), 1)  # one wake-up byte for the whole run
+        frames_match(self, decode(recording), sent)
+
+    def test_beyond_loopback_a_key_is_needed(self):
+        served = Served([BINARY, "-serve", "0.0.0.0:0", "-nowakeup", "-port",
+                         os.path.join(self.dir, "y.vcd")])
+        self.assertTrue(served.url.startswith("http://0.0.0.0:"))
+        served.url = served.url.replace("0.0.0.0", "127.0.0.1")
+        self.assertEqual(served.call("/api/commands?model=3")[0], 403)
+        self.assertEqual(served.call("/api/commands?model=3&key=" + served.key)[1][0],
+                         {"name": "wake_up", "code": 0x2C1})
+        self.assertEqual(served.call("/")[0], 200)
+        self.assertEqual(served.stop()[0], 130)
+
+
+@unittest.skipUnless(any(build for _, build in WINDOWS_BUILDS), "no Windows build to try")
+class RemoteUnderWine(unittest.TestCase):
+    def test_answers_and_records(self):
+        prefix = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, prefix)
+        env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        env.pop("DISPLAY", None)
+        # The 32-bit build, or where the kernel runs no 32-bit programs, the
+        # 64-bit one under wine64.
+        runs = lambda wine: subprocess.run(["timeout", "120", wine, "cmd", "/c", "exit"], env=env,
+                                           capture_output=True).returncode == 0
+        wine, build = next(((w, b) for w, b in WINDOWS_BUILDS if b and runs(w)), (None, None))
+        self.assertTrue(wine, "no wine runs here")
+        exe = os.path.join(build, "tarvik.exe")
+        served = Served([wine, exe, "-serve", "127.0.0.1:0", "-nowakeup", "-port", "C:\\x.vcd"], env)
+        self.assertEqual(served.call("/api/commands?model=1")[1][0], {"name": "turn_right", "code": 0x80})
+        self.assertEqual(served.call("/api/send", {"command": "stop"}), (200, {"code": 0x8E, "bits": 8}))
+        served.wait_for(lambda e: e["type"] == "frame")
+        self.assertEqual(served.stop()[0], 130)
+        subprocess.run(["timeout", "60", "wineserver", "-k"], env=env, check=False)
+        with open(os.path.join(prefix, "drive_c", "x.vcd")) as recording:
+            frames_match(self, decode(recording.read()), [served.events[0]])
+
+
+@unittest.skipUnless(shutil.which("chromedriver"), "no chromedriver")
+class RemoteInBrowser(unittest.TestCase):
+    def test_buttons_direction_and_script(self):
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+        from selenium.webdriver.common.by import By
+        from selenium.webdriver.support.ui import Select, WebDriverWait
+
+        work = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, work)
+        vcd = os.path.join(work, "b.vcd")
+        served = Served([BINARY, "-serve", "127.0.0.1:0", "-nowakeup", "-port", vcd])
+        self.addCleanup(lambda: served.proc.poll() is None and served.stop())
+        options = webdriver.ChromeOptions()
+        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--window-size=1280,900", "--user-data-dir=" + os.path.join(work, "profile")):
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
+        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"),
+                                  options=options)
+        self.addCleanup(driver.quit)
+        wait = WebDriverWait(driver, WAIT)
+        log_lines = lambda: driver.find_element(By.ID, "log").text.count("\n") + bool(
+            driver.find_element(By.ID, "log").text)
+
+        driver.get(served.url)
+        button = lambda name: wait.until(
+            lambda d: d.find_element(By.CSS_SELECTOR, '#commands button[data-name="%s"]' % name))
+        button("walk_forward").click()
+        wait.until(lambda d: log_lines() == 1)
+        driver.find_element(By.CSS_SELECTOR, "input[name=model][value='2']").click()
+        Select(wait.until(lambda d: d.find_element(By.ID, "direction"))).select_by_value("3")
+        self.assertEqual(button("_walking").text, "D3 walking")
+        button("_walking").click()
+        wait.until(lambda d: log_lines() == 2)
+        driver.find_element(By.ID, "script").send_keys("0 stop\n10 nosuch\n5 D1_walking")
+        driver.find_element(By.ID, "play").click()
+        wait.until(lambda d: d.find_element(By.ID, "line").text == "script ended")
+        progress = driver.find_element(By.ID, "progress")
+        self.assertEqual(progress.get_attribute("value"), progress.get_attribute("max"))
+        self.assertEqual(driver.find_element(By.ID, "problems").text,
+                         "line 2: unrecognized command: nosuch")
+        wait.until(lambda d: log_lines() == 4)
+        if SCREENSHOTS:
+            driver.save_screenshot(os.path.join(SCREENSHOTS, "remote-wide.png"))
+            driver.set_window_size(390, 844)
+            driver.save_screenshot(os.path.join(SCREENSHOTS, "remote-narrow.png"))
+
+        requested = set()
+        for entry in driver.get_log("performance"):
+            message = json.loads(entry["message"])["message"]
+            if message["method"] == "Network.requestWillBeSent":
+                url = message["params"]["request"]["url"]
+                if re.match(r"(https?|wss?|ftp):", url):  # not the browser's own chrome: pages
+                    requested.add(re.sub(r"^(\w+://[^/]*).*", r"\1", url))
+        self.assertEqual(requested, {served.url.rstrip("/")})
+
+        self.assertEqual(served.stop()[0], 130)
+        sent = [e for e in served.events if e["type"] == "frame"]
+        self.assertEqual([(e["name"], e["code"]) for e in sent],
+                         [("walk_forward", 0x86), ("D3_walking", 0x303), ("stop", 0x3AA),
+                          ("D1_walking", 0x301)])
+        frames_match(self, decode(open(vcd).read()), sent)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,222 @@
+// The remote control on the fake platform, through a real HTTP client: the
+// statuses and answers, and the frames that reach the line, exact and in
+// order.
+#include "../remote/access.h"
+#include "../remote/api.h"
+#include "../remote/events.h"
+#include "../remote/remote.h"
+#include "fake_platform.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <regex>
+
+namespace {
+
+struct Served {
+    Port port;
+    int at = -1;
+    Served(const char* listen, const std::string& config = "") {
+        fake_reset(config);
+        RunSettings s = {"P", MODEL_V1, true, false, 0, nullptr, false, "", false, 0, listen};
+        int status = 0;
+        if (begin_run(s, &port, &status))
+            at = remote_start(&port, listen, MODEL_V1);
+    }
+    ~Served() {
+        if (at >= 0)
+            remote_stop();
+        end_run(&port, 0);
+    }
+};
+
+// The events up to the script's end, without their times (the fake's
+// virtual clock counts every reading).
+std::string script_events() {
+    static std::uint64_t after = 0; // where the previous script's events ended
+    std::string all;
+    while (all.find("\"state\":\"playing\"") == std::string::npos ||
+           all.rfind("\"type\":\"script\"") == all.find("\"type\":\"script\""))
+        if (!events_wait(&after, &all, 10000))
+            break;
+    return std::regex_replace(all, std::regex("\"time\":[0-9.e-]+,|id: [0-9]+\n"), "");
+}
+
+} // namespace
+
+TEST(Remote, RequestsAnswersAndFrames) {
+    Served served("127.0.0.1:0");
+    ASSERT_GT(served.at, 0);
+    EXPECT_EQ(remote_url(), "http://127.0.0.1:" + std::to_string(served.at) + "/");
+    httplib::Client client("127.0.0.1", served.at);
+    const char* GET = nullptr;
+    const std::string big(REMOTE_BODY_LIMIT + 1, ' ');
+    struct Case {
+        const char* path;
+        const char* body; // null for GET
+        int status;
+        const char* answer; // its start
+        const char* header; // "Name: value", or ""
+    } cases[] = {
+        // clang-format off
+        {"/api/send", R"({"command":"walk_forward","model":1})", 200, R"({"code":134,"bits":8})", ""},
+        {"/api/send", R"({"command":"D3_walking","model":2})", 200, R"({"code":771,"bits":12})", ""},
+        {"/api/send", R"({"command":"0x1a0"})", 200, R"({"code":416,"bits":12})", ""},
+        {"/api/send", R"({"model":3,"command":"stop"})", 200, R"({"code":654,"bits":12})", ""},
+        {"/api/send", R"({"command":"nosuch"})", 400, R"({"error":"unrecognized command: nosuch"})", ""},
+        {"/api/send", R"({"command":"stop","speed":2})", 400, R"({"error":"unknown field: speed"})", ""},
+        {"/api/send", R"({"command":"stop","model":4})", 400, R"({"error":"model must be 1, 2 or 3"})", ""},
+        {"/api/send", R"({"command":5})", 400, R"({"error":"expected a string field: command"})", ""},
+        {"/api/send", "[1]", 400, R"({"error":"malformed JSON: expected an object"})", ""},
+        {"/api/send", R"({"command":"stop"})", 403, R"({"error":"request for another host"})", "Host: rebound.example:80"},
+        {"/api/send", R"({"command":"stop"})", 403, R"({"error":"request from another origin"})", "Origin: http://elsewhere.example"},
+        {"/api/script", big.c_str(), 413,
+         R"({"error":"request body larger than 1 MiB"})", ""},
+        {"/api/stop", "", 200, R"({"stopped":false})", ""},
+        {"/api/commands?model=3", GET, 200, R"([{"name":"wake_up","code":)", ""},
+        {"/api/commands?model=2", GET, 200, R"([{"name":"_walking","code":768},)", ""},
+        {"/api/commands", GET, 400, R"({"error":"model must be 1, 2 or 3"})", ""},
+        {"/nothing", GET, 404, R"({"error":"no such page"})", ""},
+        {"/", GET, 200, "<!DOCTYPE html>", ""},
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path + std::string(" ") + std::string(c.body ? c.body : "").substr(0, 60));
+        httplib::Headers headers;
+        if (c.header[0]) {
+            std::string h = c.header;
+            headers.emplace(h.substr(0, h.find(':')), h.substr(h.find(':') + 2));
+        }
+        httplib::Result r = c.body ? client.Post(c.path, headers, c.body, "application/json")
+                                   : client.Get(c.path, headers);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, c.status);
+        EXPECT_EQ(r->body.substr(0, std::strlen(c.answer)), c.answer);
+    }
+    EXPECT_EQ(fake_trace(), "open P claim lock rest P T 86/8 N rest P T 303/12 N rest P T 1a0/12 N "
+                            "rest P T 28e/12 N");
+    // A client that reconnects gets the frames it missed.
+    std::string missed;
+    client.Get("/api/events", {{"Last-Event-ID", "2"}}, [&missed](const char* data, std::size_t n) {
+        missed.append(data, n);
+        return false; // enough
+    });
+    EXPECT_EQ(std::regex_replace(missed, std::regex("\"time\":[0-9.e-]+,"), ""),
+              "id: 3\ndata: "
+              R"({"type":"frame","name":"0x1a0","code":416,"bits":12,"disturbed":false})"
+              "\n\nid: 4\ndata: "
+              R"({"type":"frame","name":"stop","code":654,"bits":12,"disturbed":false})"
+              "\n\n");
+}
+
+TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
+    Served served("127.0.0.1:0", "sleep_ticks=1"); // a wait then lasts a long time
+    httplib::Client client("127.0.0.1", served.at);
+    auto post = [&client](const char* path, const char* body) {
+        httplib::Result r = client.Post(path, body, "application/json");
+        return r ? std::to_string(r->status) + " " + r->body : "no answer";
+    };
+    EXPECT_EQ(post("/api/script", R"({"text":"0 walk_forward\r\n\n# 5 stop\n1 nosuch\n0 0x8e"})"),
+              R"(202 {"playing":true})");
+    EXPECT_EQ(
+        script_events(),
+        R"(data: {"type":"script","state":"playing","lines":5})"
+        "\n\n"
+        R"(data: {"type":"progress","line":1,"lines":5})"
+        "\n\n"
+        R"(data: {"type":"frame","name":"walk_forward","code":134,"bits":8,"disturbed":false,"line":1})"
+        "\n\n"
+        R"(data: {"type":"progress","line":4,"lines":5})"
+        "\n\n"
+        R"(data: {"type":"unknown","line":4,"name":"nosuch"})"
+        "\n\n"
+        R"(data: {"type":"progress","line":5,"lines":5})"
+        "\n\n"
+        R"(data: {"type":"frame","name":"0x8e","code":142,"bits":8,"disturbed":false,"line":5})"
+        "\n\n"
+        R"(data: {"type":"script","state":"ended","lines":5})"
+        "\n\n");
+    EXPECT_EQ(post("/api/script", R"({"text":"0 stop\n100000 stop\n","model":2})"),
+              R"(202 {"playing":true})");
+    EXPECT_EQ(post("/api/script", R"({"text":"0 stop"})"),
+              R"(409 {"error":"a script is playing: stop it first"})");
+    EXPECT_EQ(post("/api/send", R"({"command":"stop"})"),
+              R"(409 {"error":"a script is playing: stop it first"})");
+    EXPECT_EQ(post("/api/stop", ""), R"(200 {"stopped":true})");
+    std::string events = script_events();
+    EXPECT_NE(events.find(R"("state":"stopped")"), std::string::npos) << events;
+    EXPECT_EQ(post("/api/send", R"({"command":"stop"})"), R"(200 {"code":142,"bits":8})");
+    // How long the stopped wait lasted depends on when the stop came, and
+    // whether the message shows before the next frame on when it is flushed.
+    EXPECT_EQ(
+        std::regex_replace(fake_trace(), std::regex(" s[0-9]+| msg"), ""),
+        "open P claim lock rest P T 86/8 N rest P T 8e/8 N rest P T 3aa/12 N rest P T 8e/8 N");
+}
+
+TEST(Remote, BeyondLoopbackEveryRequestButThePageCarriesTheKey) {
+    Served served("0.0.0.0:0");
+    std::smatch key;
+    std::string url = remote_url();
+    ASSERT_TRUE(
+        std::regex_match(url, key, std::regex("http://0\\.0\\.0\\.0:[0-9]+/\\?key=([0-9a-f]{32})")))
+        << url;
+    httplib::Client client("127.0.0.1", served.at);
+    const std::string good = key[1];
+    struct Case {
+        std::string path, cookie;
+        int status;
+    } cases[] = {
+        {"/", "", 200},
+        {"/api/commands?model=1", "", 403},
+        {"/api/commands?model=1&key=" + good, "", 200},
+        {"/api/commands?model=1&key=" + good.substr(1) + "0", "", 403},
+        {"/api/commands?model=1", "lang=en; tarvik_key=" + good, 200},
+        {"/api/commands?model=1", "xtarvik_key=" + good, 403},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path + " " + c.cookie);
+        httplib::Headers headers;
+        if (!c.cookie.empty())
+            headers.emplace("Cookie", c.cookie);
+        httplib::Result r = client.Get(c.path, headers);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, c.status);
+    }
+    EXPECT_NE(make_key(), make_key());
+}
+
+TEST(Remote, HostsAndOriginsThatMayDriveTheRobot) {
+    const Access loopback = {8080, true, ""}, keyed = {8080, false, "k"};
+    const std::string HOST = "request for another host", ORIGIN = "request from another origin",
+                      KEY = "missing or wrong key";
+    struct Case {
+        const Access& access;
+        const char *host, *origin, *key;
+        bool page;
+        std::string refusal;
+    } cases[] = {
+        // clang-format off
+        {loopback, "127.0.0.1:8080", "", "", false, ""},
+        {loopback, "localhost:8080", "http://localhost:8080", "", false, ""},
+        {loopback, "[::1]:8080", "", "", false, ""},
+        {loopback, "rebound.example:8080", "", "", false, HOST}, // DNS rebinding
+        {loopback, "127.0.0.1:8081", "", "", false, HOST},
+        {loopback, "127.0.0.1", "", "", false, HOST},             // port 80
+        {loopback, "[::1]", "", "", false, HOST},
+        {loopback, "", "", "", true, HOST},
+        {loopback, "127.0.0.1:8080", "http://elsewhere.example", "", false, ORIGIN},
+        {loopback, "127.0.0.1:8080", "null", "", true, ORIGIN},
+        {loopback, "127.0.0.1:8080", "https://127.0.0.1:8080", "", false, ORIGIN},
+        {keyed, "192.168.1.20:8080", "", "k", false, ""},
+        {keyed, "robot.local:8080", "http://robot.local:8080", "k", false, ""},
+        {keyed, "192.168.1.20:8080", "", "", false, KEY},
+        {keyed, "192.168.1.20:8080", "", "kk", false, KEY},
+        {keyed, "192.168.1.20:8080", "", "", true, ""},
+        {keyed, "192.168.1.20:8080", "http://elsewhere.example", "k", false, ORIGIN},
+        // clang-format on
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(refusal(c.access, c.host, c.origin, c.key, c.page), c.refusal)
+            << c.host << " " << c.origin << " " << c.key;
+}
