@@ -31,15 +31,20 @@ bool parse_listen(const std::string& listen, std::string* address, int* port) {
     return *port <= 65535 && address->find_first_of("[]") == std::string::npos;
 }
 
+bool listen_spec_ok(const char* listen, std::string* address, int* port) {
+    if (parse_listen(listen, address, port))
+        return true;
+    std::printf("tarvik: cannot listen on %s: expected [ADDRESS:]PORT\n", listen);
+    return false;
+}
+
 } // namespace
 
 int remote_start(Port* port, const char* listen, RobotModel model) {
     std::string address;
     int wanted = 0;
-    if (!parse_listen(listen, &address, &wanted)) {
-        std::printf("tarvik: cannot listen on %s: expected [ADDRESS:]PORT\n", listen);
+    if (!listen_spec_ok(listen, &address, &wanted))
         return -1;
-    }
     who_may.loopback =
         address == "localhost" || address == "::1" || address.compare(0, 4, "127.") == 0;
     who_may.key = who_may.loopback ? "" : make_key();
@@ -51,7 +56,9 @@ int remote_start(Port* port, const char* listen, RobotModel model) {
     install_routes(server, &who_may, model);
     who_may.port = wanted == 0 ? server->bind_to_any_port(address) : wanted;
     if (who_may.port < 0 || (wanted != 0 && !server->bind_to_port(address, wanted))) {
-        std::printf("tarvik: cannot listen on %s\n", listen);
+        std::printf("tarvik: cannot listen on %s: the port is taken, or the address is not "
+                    "this machine's\n",
+                    listen);
         delete server;
         server = nullptr;
         return -1;
@@ -81,6 +88,10 @@ void remote_stop() {
 }
 
 int serve_remote(const RunSettings& settings) {
+    std::string address;
+    int wanted = 0;
+    if (!listen_spec_ok(settings.listen, &address, &wanted))
+        return 1; // before the port is opened: nothing has been sent
     Port port;
     int status = 0;
     if (!begin_run(settings, &port, &status))

@@ -71,6 +71,10 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"0X86", "", 1, "tarvik: unrecognized command: 0X86\n", "", ""},
         {"walk_forward -v2", "", 1, "tarvik: unrecognized command: walk_forward\n", "", ""},
         {"-script", "", 1, "tarvik: missing script file name after -script\n", "", ""},
+#ifdef TARVIK_REMOTE
+        {"-serve", "", 1, "tarvik: missing [ADDRESS:]PORT after -serve\n", "", ""},
+        {"-serve 80a -port P", "", 1, "tarvik: cannot listen on 80a: expected [ADDRESS:]PORT\n", "", ""},
+#endif
         {"nosuch -mmtimer", "min_period_ms=2", 1, "warning: the multimedia timer resolution is 2, "
          "which renders them useless\ntarvik: unrecognized command: nosuch\n", "", ""},
         {"stop -port P", "has_counter=0", 1, "high resolution timer not supported. giving up.\n", "", ""},

@@ -28,6 +28,9 @@ _tarvik() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     COMPREPLY=()
     case $prev in
+    -serve)
+        return # an address and port: nothing to offer
+        ;;
     -script)
         compopt -o filenames 2>/dev/null
         COMPREPLY=($(compgen -f -- "$cur"))
@@ -41,7 +44,7 @@ _tarvik() {
         ;;
     esac
     if [ "$COMP_CWORD" -eq 1 ]; then
-        COMPREPLY=($(compgen -W "$(_tarvik_names) -script -commands -commandsv2 -commandspet -ports -h --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(_tarvik_names) -script -serve -commands -commandsv2 -commandspet -ports -h --version" -- "$cur"))
     else
         COMPREPLY=($(compgen -W "-port -nowakeup -v2 -pet -mmtimer -check -v -resend" -- "$cur"))
     fi
