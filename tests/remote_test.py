@@ -131,6 +131,8 @@ class RemoteRuns(unittest.TestCase):
                          (200, {"code": 134, "bits": 8}))
         self.assertEqual(served.call("/api/send", {"command": "D3_walking", "model": 2}),
                          (200, {"code": 771, "bits": 12}))
+        with urllib.request.urlopen(served.url + "api/events", timeout=WAIT):
+            pass  # a client that leaves: the server goes on, its stream to it ends
         self.assertEqual(served.call("/api/script", {"text": "0 stop\n10 nosuch\n5 0x88\n"}),
                          (202, {"playing": True}))
         served.wait_for(lambda e: e.get("state") == "ended")
