@@ -17,7 +17,7 @@ namespace {
 
 void reply(httplib::Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 void fail(httplib::Response& res, int status, const std::string& message) {

@@ -39,6 +39,12 @@ std::thread thread;
 Port* sender_port;
 std::int64_t started;
 
+// A script's names are cut at 49 bytes, possibly inside a UTF-8 character:
+// such bytes are replaced, not taken for an error.
+void publish(const json& event) {
+    events_publish(event.dump(-1, ' ', false, json::error_handler_t::replace));
+}
+
 double seconds_since_start() {
     return static_cast<double>(plat_counter() - started) / static_cast<double>(timing.frequency);
 }
@@ -55,7 +61,7 @@ void publish_frame(int line, const char* name, command_code code, RobotModel mod
         {"disturbed", disturbed}};
     if (line > 0)
         event["line"] = line;
-    events_publish(event.dump());
+    publish(event);
 }
 
 struct ScriptPlay {
@@ -67,15 +73,14 @@ bool watch_stop(void*) {
     return stop_script.load();
 }
 void watch_line(void* context, int line) {
-    events_publish(json{
-        {"type", "progress"}, {"line", line}, {"lines", static_cast<ScriptPlay*>(context)->lines}}
-                       .dump());
+    publish(json{
+        {"type", "progress"}, {"line", line}, {"lines", static_cast<ScriptPlay*>(context)->lines}});
 }
 void watch_sent(void* context, int line, const char* name, command_code code, bool disturbed) {
     publish_frame(line, name, code, static_cast<ScriptPlay*>(context)->model, disturbed);
 }
 void watch_unknown(void*, int line, const char* name) {
-    events_publish(json{{"type", "unknown"}, {"line", line}, {"name", name}}.dump());
+    publish(json{{"type", "unknown"}, {"line", line}, {"name", name}});
 }
 
 int count_lines(const std::string& text) {
@@ -88,10 +93,10 @@ int count_lines(const std::string& text) {
 void play(const Job& job) {
     ScriptPlay play = {job.model, count_lines(job.name)};
     ScriptWatch watch = {&play, watch_stop, watch_line, watch_sent, watch_unknown};
-    events_publish(json{{"type", "script"}, {"state", "playing"}, {"lines", play.lines}}.dump());
+    publish(json{{"type", "script"}, {"state", "playing"}, {"lines", play.lines}});
     int status = play_script_text(sender_port, job.name.data(), job.name.size(), job.model, &watch);
     const char* state = status != 0 ? "failed" : stop_script.load() ? "stopped" : "ended";
-    events_publish(json{{"type", "script"}, {"state", state}, {"lines", play.lines}}.dump());
+    publish(json{{"type", "script"}, {"state", state}, {"lines", play.lines}});
 }
 
 void sender_loop() {

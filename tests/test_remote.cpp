@@ -137,6 +137,14 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
         "\n\n"
         R"(data: {"type":"script","state":"ended","lines":5})"
         "\n\n");
+    // A long name cut inside a character: the stray byte is replaced.
+    std::string e = "\xC3\xA9", accents;
+    for (int i = 0; i < 24; ++i)
+        accents += e;
+    EXPECT_EQ(post("/api/script", (R"({"text":"0 )" + accents + "\"}").c_str()),
+              R"(202 {"playing":true})");
+    EXPECT_NE(script_events().find(R"("name":")" + accents.substr(0, 46) + "\xEF\xBF\xBD\""),
+              std::string::npos);
     EXPECT_EQ(post("/api/script", R"({"text":"0 stop\n100000 stop\n","model":2})"),
               R"(202 {"playing":true})");
     EXPECT_EQ(post("/api/script", R"({"text":"0 stop"})"),
