@@ -96,6 +96,11 @@ void play(const Job& job) {
     publish(json{{"type", "script"}, {"state", "playing"}, {"lines", play.lines}});
     int status = play_script_text(sender_port, job.name.data(), job.name.size(), job.model, &watch);
     const char* state = status != 0 ? "failed" : stop_script.load() ? "stopped" : "ended";
+    {
+        // Free for the next press before anyone hears that the script is over.
+        std::lock_guard<std::mutex> lock(mutex);
+        script_busy = false;
+    }
     publish(json{{"type", "script"}, {"state", state}, {"lines", play.lines}});
 }
 
@@ -119,9 +124,7 @@ void sender_loop() {
                 publish_frame(0, job.name.c_str(), job.code, job.model, disturbed);
         }
         lock.lock();
-        if (job.script) {
-            script_busy = false;
-        } else {
+        if (!job.script) {
             last_outcome[job.ticket % 64] = outcome;
             done_ticket = job.ticket;
             finished.notify_all();

@@ -31,15 +31,14 @@ struct Served {
     }
 };
 
-// The events up to the script's end, without their times (the fake's
-// virtual clock counts every reading).
-std::string script_events() {
-    static std::uint64_t after = 0; // where the previous script's events ended
+// The events from where the previous call stopped up to one that holds
+// needle (10 s at most), without their times (the fake's virtual clock counts
+// every reading).
+std::string events_until(const std::string& needle) {
+    static std::uint64_t after = 0;
     std::string all;
-    while (all.find("\"state\":\"playing\"") == std::string::npos ||
-           all.rfind("\"type\":\"script\"") == all.find("\"type\":\"script\""))
-        if (!events_wait(&after, &all, 10000))
-            break;
+    for (int i = 0; i < 100 && all.find(needle) == std::string::npos; ++i)
+        events_wait(&after, &all, 100);
     return std::regex_replace(all, std::regex("\"time\":[0-9.e-]+,|id: [0-9]+\n"), "");
 }
 
@@ -120,7 +119,7 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
     EXPECT_EQ(post("/api/script", R"({"text":"0 walk_forward\r\n\n# 5 stop\n1 nosuch\n0 0x8e"})"),
               R"(202 {"playing":true})");
     EXPECT_EQ(
-        script_events(),
+        events_until(R"("state":"ended")"),
         R"(data: {"type":"script","state":"playing","lines":5})"
         "\n\n"
         R"(data: {"type":"progress","line":1,"lines":5})"
@@ -143,7 +142,8 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
         accents += e;
     EXPECT_EQ(post("/api/script", (R"({"text":"0 )" + accents + "\"}").c_str()),
               R"(202 {"playing":true})");
-    EXPECT_NE(script_events().find(R"("name":")" + accents.substr(0, 46) + "\xEF\xBF\xBD\""),
+    EXPECT_NE(events_until(R"("state":"ended")")
+                  .find(R"("name":")" + accents.substr(0, 46) + "\xEF\xBF\xBD\""),
               std::string::npos);
     EXPECT_EQ(post("/api/script", R"({"text":"0 stop\n100000 stop\n","model":2})"),
               R"(202 {"playing":true})");
@@ -151,8 +151,9 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
               R"(409 {"error":"a script is playing: stop it first"})");
     EXPECT_EQ(post("/api/send", R"({"command":"stop"})"),
               R"(409 {"error":"a script is playing: stop it first"})");
+    events_until(R"("code":938)"); // its first frame is out
     EXPECT_EQ(post("/api/stop", ""), R"(200 {"stopped":true})");
-    std::string events = script_events();
+    std::string events = events_until(R"("state":"stopped")");
     EXPECT_NE(events.find(R"("state":"stopped")"), std::string::npos) << events;
     EXPECT_EQ(post("/api/send", R"({"command":"stop"})"), R"(200 {"code":142,"bits":8})");
     // How long the stopped wait lasted depends on when the stop came, and
