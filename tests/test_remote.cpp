@@ -6,10 +6,15 @@
 #include "../remote/events.h"
 #include "../remote/remote.h"
 #include "fake_platform.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstring>
 #include <regex>
 
 namespace {
@@ -17,12 +22,12 @@ namespace {
 struct Served {
     Port port;
     int at = -1;
-    Served(const char* listen, const std::string& config = "") {
+    Served(const char* listen, const std::string& config = "", RobotModel model = MODEL_V1) {
         fake_reset(config);
-        RunSettings s = {"P", MODEL_V1, true, false, 0, nullptr, false, "", false, 0, listen};
+        RunSettings s = {"P", model, true, false, 0, nullptr, false, "", false, 0, listen};
         int status = 0;
         if (begin_run(s, &port, &status))
-            at = remote_start(&port, listen, MODEL_V1);
+            at = remote_start(&port, listen, model);
     }
     ~Served() {
         if (at >= 0)
@@ -62,6 +67,7 @@ TEST(Remote, RequestsAnswersAndFrames) {
         {"/api/send", R"({"command":"walk_forward","model":1})", 200, R"({"code":134,"bits":8})", ""},
         {"/api/send", R"({"command":"D3_walking","model":2})", 200, R"({"code":771,"bits":12})", ""},
         {"/api/send", R"({"command":"0x1a0"})", 200, R"({"code":416,"bits":12})", ""},
+        {"/api/send", R"({"command":"0x86"})", 200, R"({"code":134,"bits":8})", ""},
         {"/api/send", R"({"model":3,"command":"stop"})", 200, R"({"code":654,"bits":12})", ""},
         {"/api/send", R"({"command":"nosuch"})", 400, R"({"error":"unrecognized command: nosuch"})", ""},
         {"/api/send", R"({"command":"stop","speed":2})", 400, R"({"error":"unknown field: speed"})", ""},
@@ -94,17 +100,36 @@ TEST(Remote, RequestsAnswersAndFrames) {
         EXPECT_EQ(r->body.substr(0, std::strlen(c.answer)), c.answer);
     }
     EXPECT_EQ(fake_trace(), "open P claim lock rest P T 86/8 N rest P T 303/12 N rest P T 1a0/12 N "
-                            "rest P T 28e/12 N");
+                            "rest P T 86/8 N rest P T 28e/12 N");
+    // Each model's commands as its list prints them, in the same order.
+    const char* lists[] = {"", "commands", "commandsv2", "commandspet"};
+    for (RobotModel model : {MODEL_V1, MODEL_V2, MODEL_PET}) {
+        std::string listed, expected = read_file(TARVIK_TESTS_DIR "/expected/" +
+                                                 std::string(lists[model]) + ".txt");
+        httplib::Result r = client.Get("/api/commands?model=" + std::to_string(model));
+        ASSERT_TRUE(r);
+        char line[80];
+        for (const auto& row : nlohmann::json::parse(r->body)) {
+            std::string name = row["name"];
+            std::snprintf(line, sizeof line, "           %s%s (%x)\n", name[0] == '_' ? "DX" : "",
+                          name.c_str(), row["code"].get<unsigned>());
+            listed += line;
+        }
+        EXPECT_NE(expected.find(listed), std::string::npos) << listed;
+        EXPECT_EQ(std::count(listed.begin(), listed.end(), '\n'),
+                  std::count(expected.begin(), expected.end(), '('))
+            << model;
+    }
     // A client that reconnects gets the frames it missed.
     std::string missed;
-    client.Get("/api/events", {{"Last-Event-ID", "2"}}, [&missed](const char* data, std::size_t n) {
+    client.Get("/api/events", {{"Last-Event-ID", "3"}}, [&missed](const char* data, std::size_t n) {
         missed.append(data, n);
         return false; // enough
     });
     EXPECT_EQ(std::regex_replace(missed, std::regex("\"time\":[0-9.e-]+,"), ""),
-              "id: 3\ndata: "
-              R"({"type":"frame","name":"0x1a0","code":416,"bits":12,"disturbed":false})"
-              "\n\nid: 4\ndata: "
+              "id: 4\ndata: "
+              R"({"type":"frame","name":"0x86","code":134,"bits":8,"disturbed":false})"
+              "\n\nid: 5\ndata: "
               R"({"type":"frame","name":"stop","code":654,"bits":12,"disturbed":false})"
               "\n\n");
 }
@@ -164,7 +189,7 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
 }
 
 TEST(Remote, BeyondLoopbackEveryRequestButThePageCarriesTheKey) {
-    Served served("0.0.0.0:0");
+    Served served("0.0.0.0:0", "", MODEL_PET);
     std::smatch key;
     std::string url = remote_url();
     ASSERT_TRUE(
@@ -180,6 +205,8 @@ TEST(Remote, BeyondLoopbackEveryRequestButThePageCarriesTheKey) {
         {"/api/commands?model=1", "", 403},
         {"/api/commands?model=1&key=" + good, "", 200},
         {"/api/commands?model=1&key=" + good.substr(1) + "0", "", 403},
+        {"/api/commands?model=1&key=" + good.substr(0, 31) + (good[31] == '0' ? "1" : "0"), "",
+         403},
         {"/api/commands?model=1", "lang=en; tarvik_key=" + good, 200},
         {"/api/commands?model=1", "xtarvik_key=" + good, 403},
     };
@@ -192,7 +219,26 @@ TEST(Remote, BeyondLoopbackEveryRequestButThePageCarriesTheKey) {
         ASSERT_TRUE(r);
         EXPECT_EQ(r->status, c.status);
     }
-    EXPECT_NE(make_key(), make_key());
+    // The page opens on the server's model.
+    httplib::Result page = client.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find("<body data-model=\"3\">"), std::string::npos);
+    // Every digit of a key is random: none stays the same over 16 keys.
+    std::string first = make_key(), varies(32, '-');
+    for (int i = 0; i < 16; ++i) {
+        std::string other = make_key();
+        for (std::size_t d = 0; d < 32; ++d)
+            varies[d] = other[d] != first[d] ? '+' : varies[d];
+    }
+    EXPECT_EQ(varies, std::string(32, '+'));
+}
+
+TEST(Remote, AFrameThatCannotGoOutIsAFailure) {
+    Served served("127.0.0.1:0", "break_error=5 break_fails_from=1"); // the device is gone
+    httplib::Client client("127.0.0.1", served.at);
+    httplib::Result r = client.Post("/api/send", R"({"command":"stop"})", "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(std::to_string(r->status) + " " + r->body, R"(503 {"error":"error writing port"})");
 }
 
 TEST(Remote, HostsAndOriginsThatMayDriveTheRobot) {
