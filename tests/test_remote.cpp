@@ -14,8 +14,11 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -141,7 +144,7 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
         httplib::Result r = client.Post(path, body, "application/json");
         return r ? std::to_string(r->status) + " " + r->body : "no answer";
     };
-    EXPECT_EQ(post("/api/script", R"({"text":"0 walk_forward\r\n\n# 5 stop\n1 nosuch\n0 0x8e"})"),
+    EXPECT_EQ(post("/api/script", R"({"text":"0 walk_forward\r\n\n# 5 stop\n1 nosuch\n0 0x8e\n"})"),
               R"(202 {"playing":true})");
     EXPECT_EQ(
         events_until(R"("state":"ended")"),
@@ -231,6 +234,26 @@ TEST(Remote, BeyondLoopbackEveryRequestButThePageCarriesTheKey) {
             varies[d] = other[d] != first[d] ? '+' : varies[d];
     }
     EXPECT_EQ(varies, std::string(32, '+'));
+}
+
+TEST(Remote, EventsComeAtOnceAndStreamsEndWithTheServer) {
+    auto served = std::make_unique<Served>("127.0.0.1:0");
+    // A waiting stream hears of an event at once, not at its wait's end.
+    std::uint64_t after = events_latest();
+    std::string heard;
+    auto start = std::chrono::steady_clock::now();
+    std::thread waiter([&after, &heard] { events_wait(&after, &heard, 60000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // it waits by now
+    events_publish("{}");
+    waiter.join();
+    EXPECT_EQ(heard, "id: 1\ndata: {}\n\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    // A page still listening when the server stops: its stream ends.
+    std::thread listener(
+        [at = served->at] { httplib::Client("127.0.0.1", at).Get("/api/events"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    served.reset();
+    listener.join();
 }
 
 TEST(Remote, AFrameThatCannotGoOutIsAFailure) {
