@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -71,6 +72,10 @@ int remote_start(Port* port, const char* listen, RobotModel model) {
     events_open();
     sender_start(port);
     server_thread = std::thread([] { server->listen_after_bind(); });
+    // Stopping a server that does not run yet does nothing: wait until it
+    // runs, so that an early Ctrl-C cannot leave it running.
+    while (!server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return who_may.port;
 }
 

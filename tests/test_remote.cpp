@@ -192,6 +192,10 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
 }
 
 TEST(Remote, BeyondLoopbackEveryRequestButThePageCarriesTheKey) {
+    {
+        Served local("localhost:0"); // a loopback name: no key
+        EXPECT_EQ(remote_url(), "http://localhost:" + std::to_string(local.at) + "/");
+    }
     Served served("0.0.0.0:0", "", MODEL_PET);
     std::smatch key;
     std::string url = remote_url();

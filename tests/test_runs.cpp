@@ -74,6 +74,8 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
 #ifdef TARVIK_REMOTE
         {"-serve", "", 1, "tarvik: missing [ADDRESS:]PORT after -serve\n", "", ""},
         {"-serve 80a -port P", "", 1, "tarvik: cannot listen on 80a: expected [ADDRESS:]PORT\n", "", ""},
+        {"-serve 65536 -port P", "", 1, "tarvik: cannot listen on 65536: expected [ADDRESS:]PORT\n", "", ""},
+        {"-serve [::1:80 -port P", "", 1, "tarvik: cannot listen on [::1:80: expected [ADDRESS:]PORT\n", "", ""},
 #endif
         {"nosuch -mmtimer", "min_period_ms=2", 1, "warning: the multimedia timer resolution is 2, "
          "which renders them useless\ntarvik: unrecognized command: nosuch\n", "", ""},
