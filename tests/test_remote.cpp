@@ -189,6 +189,9 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
     EXPECT_EQ(
         std::regex_replace(fake_trace(), std::regex(" s[0-9]+| msg"), ""),
         "open P claim lock rest P T 86/8 N rest P T 8e/8 N rest P T 3aa/12 N rest P T 8e/8 N");
+    // A script still playing when the server stops ends after its frame.
+    EXPECT_EQ(post("/api/script", R"({"text":"0 reset\n100000 stop"})"), R"(202 {"playing":true})");
+    EXPECT_NE(events_until(R"("code":174)"), "");
 }
 
 TEST(Remote, BeyondLoopbackEveryRequestButThePageCarriesTheKey) {
@@ -258,6 +261,20 @@ TEST(Remote, EventsComeAtOnceAndStreamsEndWithTheServer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     served.reset();
     listener.join();
+}
+
+TEST(Remote, ServesUntilInterruptedOrCannotListen) {
+    std::string out;
+    EXPECT_EQ(run_on_fake("-serve 127.0.0.1:0 -port P", "interrupt_at_sleep=2", &out), 130);
+    EXPECT_TRUE(std::regex_match(
+        out, std::regex("tarvik: remote control at http://127\\.0\\.0\\.1:[0-9]+/\n")))
+        << out;
+    EXPECT_EQ(fake_trace(), "open P claim lock w0 s100 msg s200 release close");
+    EXPECT_EQ(run_on_fake("-serve 192.0.2.1:8080 -nowakeup -port P", "", &out), 1); // not ours
+    EXPECT_EQ(out,
+              "tarvik: cannot listen on 192.0.2.1:8080: the port is taken, or the address is not "
+              "this machine's\n");
+    EXPECT_EQ(fake_trace(), "open P claim lock msg release close");
 }
 
 TEST(Remote, AFrameThatCannotGoOutIsAFailure) {
