@@ -280,7 +280,12 @@ TEST(Remote, ServesUntilInterruptedOrCannotListen) {
 TEST(Remote, AFrameThatCannotGoOutIsAFailure) {
     Served served("127.0.0.1:0", "break_error=5 break_fails_from=1"); // the device is gone
     httplib::Client client("127.0.0.1", served.at);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     httplib::Result r = client.Post("/api/send", R"({"command":"stop"})", "application/json");
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tarvik: P: error 5\n"); // on the console
+    EXPECT_EQ(out, "error writing port\n");
     ASSERT_TRUE(r);
     EXPECT_EQ(std::to_string(r->status) + " " + r->body, R"(503 {"error":"error writing port"})");
 }
