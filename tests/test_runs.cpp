@@ -133,6 +133,9 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
          "open notes.txt close"},
         {"stop -port P", "port_in_use=1", 1, O, "tarvik: P: in use by another program\n", "open P claim close"},
         {S + " -port P", "open_fails=1", 1, O, "tarvik: P: error 13\n", "open P"},
+#ifdef TARVIK_REMOTE
+        {"-serve 0 -port P", "open_fails=1", 1, O, "tarvik: P: error 13\n", "open P"},
+#endif
         {"stop -port x.vcd", "open_fails=1", 1, O, "tarvik: x.vcd: error 13\n", ""},
         // A device that goes away ends the run (in the second frame of the
         // script here: 18 changes a frame); one that cannot break is silent.
