@@ -1,6 +1,6 @@
 #include "api.h"
 
-#include "../tool/crt_scan.h"
+#include "../tool/cli.h"
 #include "events.h"
 #include "sender.h"
 
@@ -24,42 +24,51 @@ void fail(httplib::Response& res, int status, const std::string& message) {
     reply(res, status, json{{"error", message}});
 }
 
-// The request body as an object with only the given fields (and those
-// required); false after a 400.
-bool read_body(const httplib::Request& req, httplib::Response& res,
-               std::initializer_list<const char*> fields, const char* required, json* body) {
-    *body = json::parse(req.body, nullptr, false);
-    if (body->is_discarded() || !body->is_object()) {
+// The body: an object with the string field, and optionally "model" (else
+// the server's own), nothing else. False after a 400.
+bool read_body(const httplib::Request& req, httplib::Response& res, const char* field,
+               RobotModel server_model, std::string* value, RobotModel* model) {
+    json body = json::parse(req.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) {
         fail(res, 400, "malformed JSON: expected an object");
         return false;
     }
-    for (const auto& item : body->items()) {
-        bool known = false;
-        for (const char* field : fields)
-            known = known || item.key() == field;
-        if (!known) {
+    for (const auto& item : body.items())
+        if (item.key() != field && item.key() != "model") {
             fail(res, 400, "unknown field: " + item.key());
             return false;
         }
-    }
-    if (!body->contains(required) || !(*body)[required].is_string()) {
-        fail(res, 400, std::string("expected a string field: ") + required);
+    if (!body.contains(field) || !body[field].is_string()) {
+        fail(res, 400, std::string("expected a string field: ") + field);
         return false;
     }
-    return true;
-}
-
-// The body's model, or the server's own; false after a 400.
-bool read_model(const json& body, RobotModel fallback, httplib::Response& res, RobotModel* model) {
-    *model = fallback;
+    *value = body[field].get<std::string>();
+    *model = server_model;
     if (!body.contains("model"))
         return true;
-    const json& value = body["model"];
-    if (!value.is_number_integer() || value.get<int>() < MODEL_V1 || value.get<int>() > MODEL_PET) {
+    const json& given = body["model"];
+    if (!given.is_number_integer() || given.get<int>() < MODEL_V1 || given.get<int>() > MODEL_PET) {
         fail(res, 400, "model must be 1, 2 or 3");
         return false;
     }
-    *model = value.get<int>();
+    *model = given.get<int>();
+    return true;
+}
+
+// Answers a request the sender did not carry out; false when it did.
+bool refused(httplib::Response& res, SendOutcome outcome) {
+    switch (outcome) {
+    case SEND_DONE:
+        return false;
+    case SEND_BUSY:
+        fail(res, 409, "a script is playing: stop it first");
+        break;
+    case SEND_PORT_FAILED:
+        fail(res, 503, "error writing port");
+        break;
+    case SEND_STOPPING:
+        fail(res, 503, "the remote control is stopping");
+    }
     return true;
 }
 
@@ -79,54 +88,28 @@ json command_list(RobotModel model) {
 }
 
 void send(const httplib::Request& req, httplib::Response& res, RobotModel server_model) {
-    json body;
+    std::string command;
     RobotModel model;
-    if (!read_body(req, res, {"command", "model"}, "command", &body) ||
-        !read_model(body, server_model, res, &model))
+    if (!read_body(req, res, "command", server_model, &command, &model))
         return;
-    std::string command = body["command"].get<std::string>();
-    // Read as the command line reads a command: a 0x code or a name.
     command_code code = 0;
-    if (command.compare(0, 2, "0x") == 0) {
-        scan_hex32(command.c_str() + 2, &code);
-        if (code > 0xFF && model == MODEL_V1)
-            model = MODEL_V2;
-    } else if (command.find('\0') != std::string::npos ||
-               (code = lookup_command(command.c_str(), model)) == 0) {
+    // A name must not hide a NUL byte: it would be read only up to it.
+    bool name = command.compare(0, 2, "0x") != 0;
+    if ((name && command.find('\0') != std::string::npos) ||
+        !read_command(command.c_str(), &model, &code)) {
         fail(res, 400, "unrecognized command: " + command);
         return;
     }
-    switch (sender_send(command, code, model)) {
-    case SEND_DONE:
+    if (!refused(res, sender_send(command, code, model)))
         reply(res, 200, json{{"code", code}, {"bits", frame_bits(model)}});
-        break;
-    case SEND_BUSY:
-        fail(res, 409, "a script is playing: stop it first");
-        break;
-    case SEND_PORT_FAILED:
-        fail(res, 503, "error writing port");
-        break;
-    case SEND_STOPPING:
-        fail(res, 503, "the remote control is stopping");
-    }
 }
 
 void play(const httplib::Request& req, httplib::Response& res, RobotModel server_model) {
-    json body;
+    std::string text;
     RobotModel model;
-    if (!read_body(req, res, {"text", "model"}, "text", &body) ||
-        !read_model(body, server_model, res, &model))
-        return;
-    switch (sender_play(body["text"].get<std::string>(), model)) {
-    case SEND_DONE:
+    if (read_body(req, res, "text", server_model, &text, &model) &&
+        !refused(res, sender_play(text, model)))
         reply(res, 202, json{{"playing", true}});
-        break;
-    case SEND_BUSY:
-        fail(res, 409, "a script is playing: stop it first");
-        break;
-    default:
-        fail(res, 503, "the remote control is stopping");
-    }
 }
 
 void stream_events(const httplib::Request& req, httplib::Response& res) {
@@ -173,9 +156,10 @@ void install_routes(httplib::Server* server, const Access* access, RobotModel mo
     });
     // The page opens on the model the server was started with.
     std::string page = remote_page;
-    std::size_t at = page.find("data-model=\"1\"");
+    const std::string mark = "data-model=\"1\"";
+    std::size_t at = page.find(mark);
     if (at != std::string::npos)
-        page[at + 12] = static_cast<char>('0' + model);
+        page[at + mark.size() - 2] = static_cast<char>('0' + model);
     server->Get("/", [page](const httplib::Request&, httplib::Response& res) {
         // Everything the page needs is in it: nothing may load from elsewhere.
         res.set_header("Content-Security-Policy",

@@ -17,9 +17,14 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
+// Where the request that asked for a frame waits for its outcome.
+struct FrameWait {
+    bool done;
+    SendOutcome outcome;
+};
+
 struct Job {
-    std::uint64_t ticket;
-    bool script;
+    FrameWait* wait;  // null for a script
     std::string name; // or the script's text
     command_code code;
     RobotModel model;
@@ -29,10 +34,7 @@ std::mutex mutex;
 std::condition_variable wake;     // a job arrived, or the end
 std::condition_variable finished; // a frame job is done
 std::deque<Job> jobs;
-std::uint64_t next_ticket;
-std::uint64_t done_ticket;    // frame jobs are done in ticket order
-SendOutcome last_outcome[64]; // by ticket, for the frames waiting on them
-bool script_busy;             // a script is queued or playing
+bool script_busy; // a script is queued or playing
 bool quitting;
 std::atomic<bool> stop_script;
 std::thread thread;
@@ -114,7 +116,7 @@ void sender_loop() {
         jobs.pop_front();
         lock.unlock();
         SendOutcome outcome = SEND_DONE;
-        if (job.script) {
+        if (!job.wait) {
             play(job);
         } else {
             bool disturbed = false;
@@ -124,13 +126,15 @@ void sender_loop() {
                 publish_frame(0, job.name.c_str(), job.code, job.model, disturbed);
         }
         lock.lock();
-        if (!job.script) {
-            last_outcome[job.ticket % 64] = outcome;
-            done_ticket = job.ticket;
+        if (job.wait) {
+            *job.wait = FrameWait{true, outcome};
             finished.notify_all();
         }
     }
-    // Frames still waiting never go out.
+    // Frames still waiting never go out; their requests hear so.
+    for (Job& job : jobs)
+        if (job.wait)
+            *job.wait = FrameWait{true, SEND_STOPPING};
     jobs.clear();
     finished.notify_all();
 }
@@ -145,8 +149,6 @@ void sender_start(Port* port) {
     sender_port = port;
     started = plat_counter();
     jobs.clear();
-    next_ticket = 0;
-    done_ticket = 0;
     script_busy = false;
     quitting = false;
     stop_script = false;
@@ -169,12 +171,12 @@ SendOutcome sender_send(const std::string& name, command_code code, RobotModel m
         return SEND_STOPPING;
     if (script_busy)
         return SEND_BUSY;
-    std::uint64_t ticket = ++next_ticket;
-    jobs.push_back(Job{ticket, false, name, code, model});
+    // The sender answers every frame it takes, even when it quits.
+    FrameWait wait = {false, SEND_STOPPING};
+    jobs.push_back(Job{&wait, name, code, model});
     wake.notify_all();
-    // At most 64 frames wait at once: the server's threads are fewer.
-    finished.wait(lock, [ticket] { return quitting || done_ticket >= ticket; });
-    return done_ticket >= ticket ? last_outcome[ticket % 64] : SEND_STOPPING;
+    finished.wait(lock, [&wait] { return wait.done; });
+    return wait.outcome;
 }
 
 SendOutcome sender_play(const std::string& text, RobotModel model) {
@@ -185,7 +187,7 @@ SendOutcome sender_play(const std::string& text, RobotModel model) {
         return SEND_BUSY;
     script_busy = true;
     stop_script = false;
-    jobs.push_back(Job{0, true, text, 0, model});
+    jobs.push_back(Job{nullptr, text, 0, model});
     wake.notify_all();
     return SEND_DONE;
 }

@@ -127,6 +127,18 @@ void apply_options(int argc, char** argv, RunSettings* s) {
 
 } // namespace
 
+bool read_command(const char* text, RobotModel* model, command_code* code) {
+    if (text[0] == '0' && text[1] == 'x') {
+        *code = 0;
+        scan_hex32(text + 2, code);
+        if (*code > 0xFF && *model == MODEL_V1)
+            *model = MODEL_V2;
+        return true;
+    }
+    *code = lookup_command(text, *model);
+    return *code != 0;
+}
+
 int tarvik_main(int argc, char** argv) {
     int status = 0;
     if (argc < 2) {
@@ -152,29 +164,24 @@ int tarvik_main(int argc, char** argv) {
 
     const char* command = argv[1];
     s.name = command;
-    if (command[0] == '0' && command[1] == 'x') {
-        scan_hex32(command + 2, &s.code);
-        if (s.code > 0xFF && s.model == MODEL_V1)
-            s.model = MODEL_V2;
 #ifdef TARVIK_REMOTE
-    } else if (equals(command, "-serve")) {
+    if (equals(command, "-serve")) {
         if (argc < 3) {
             std::printf("tarvik: missing [ADDRESS:]PORT after -serve\n");
             return 1;
         }
         s.listen = argv[2];
         return serve_remote(s);
+    }
 #endif
-    } else if (equals(command, "-script")) {
+    if (equals(command, "-script")) {
         if (argc < 3) {
             std::printf("tarvik: missing script file name after -script\n");
             return 1;
         }
         s.script_path = argv[2];
-    } else {
-        s.code = lookup_command(command, s.model);
-        if (s.code == 0)
-            return 1;
+    } else if (!read_command(command, &s.model, &s.code)) {
+        return 1;
     }
     if (s.check)
         return check_frames(s.script_path, command, s.code, s.model, !s.no_wakeup);
