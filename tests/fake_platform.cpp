@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -308,6 +309,9 @@ void plat_sleep_ms(unsigned ms) {
                                    : static_cast<std::int64_t>(ms) * cfg("frequency") / 1000;
     if (++fake.sleeps == cfg("interrupt_at_sleep"))
         fake.interrupted = 130;
+    // A real sleep lets the other threads run: a remote's script waiting on
+    // the fake must not starve its server (valgrind runs one thread at a time).
+    std::this_thread::yield();
 }
 
 void plat_catch_interrupts() {}
