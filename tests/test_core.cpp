@@ -1,6 +1,5 @@
-// The core's pure parts: command names, timing values, frames as data.
+// The core's pure parts: command names and timing values.
 #include "../core/commands.h"
-#include "../core/frame.h"
 #include "../core/timing.h"
 #include "fake_platform.h"
 
@@ -125,34 +124,4 @@ TEST(Timing, TickModeCreditsOrWaitsByTheLateThreshold) {
     std::int64_t start = timing.last_sample = fake_now();
     wait_units(8);
     EXPECT_EQ(timing.last_sample - start, 8 * 8333);
-}
-
-TEST(Frame, UnitsAndMicrosecondsWithoutDrift) {
-    struct Case {
-        command_code code;
-        RobotModel model;
-        std::string units;
-        std::uint32_t last_us, total_us; // each edge rounded from the start
-    } cases[] = {
-        {0x86, MODEL_V1, "8 4 1 1 1 1 1 1 1 1 1 4 1 4 1 1 1", 833, 27500},
-        {0x186, MODEL_V1, "8 4 1 1 1 1 1 1 1 1 1 4 1 4 1 1 1", 833, 27500},
-        {0x3AA, MODEL_V2, "8 1 1 1 1 4 1 4 1 4 1 1 1 4 1 1 1 4 1 1 1 4 1 1 1", 834, 41667},
-        {-2047, 7, "8 4 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 1 4 1", 834, 31667},
-    };
-    for (const Case& c : cases) {
-        unsigned char units[MAX_FRAME_PULSES];
-        std::uint32_t us[MAX_FRAME_PULSES];
-        int count = frame_units(c.code, c.model, units);
-        ASSERT_EQ(frame_pulses_us(c.code, c.model, us), count);
-        std::string text;
-        std::uint32_t total = 0;
-        for (int i = 0; i < count; ++i) {
-            text += (i ? " " : "") + std::to_string(units[i]);
-            total += us[i];
-            EXPECT_LE(us[i] * 6 - units[i] * 5000 + 6, 12u) << i; // within 1 µs of its units
-        }
-        EXPECT_EQ(text, c.units);
-        EXPECT_EQ(us[count - 1], c.last_us);
-        EXPECT_EQ(total, c.total_us);
-    }
 }

@@ -22,11 +22,14 @@
 
 namespace {
 
+std::uint64_t events_seen; // where events_until stopped: each server counts from 1
+
 struct Served {
     Port port;
     int at = -1;
     Served(const char* listen, const std::string& config = "", RobotModel model = MODEL_V1) {
         fake_reset(config);
+        events_seen = 0;
         RunSettings s = {"P", model, true, false, 0, nullptr, false, "", false, 0, listen};
         int status = 0;
         if (begin_run(s, &port, &status))
@@ -43,10 +46,9 @@ struct Served {
 // needle (10 s at most), without their times (the fake's virtual clock counts
 // every reading).
 std::string events_until(const std::string& needle) {
-    static std::uint64_t after = 0;
     std::string all;
     for (int i = 0; i < 100 && all.find(needle) == std::string::npos; ++i)
-        events_wait(&after, &all, 100);
+        events_wait(&events_seen, &all, 100);
     return std::regex_replace(all, std::regex("\"time\":[0-9.e-]+,|id: [0-9]+\n"), "");
 }
 
@@ -283,11 +285,16 @@ TEST(Remote, AFrameThatCannotGoOutIsAFailure) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     httplib::Result r = client.Post("/api/send", R"({"command":"stop"})", "application/json");
+    // A script ends at such a frame, as failed.
+    httplib::Result played = client.Post("/api/script", R"({"text":"0 stop"})", "application/json");
+    EXPECT_TRUE(played && played->status == 202);
+    std::string events = events_until(R"("state":"failed")");
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tarvik: P: error 5\n"); // on the console
-    EXPECT_EQ(out, "error writing port\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tarvik: P: error 5\ntarvik: P: error 5\n");
+    EXPECT_EQ(out, "error writing port\nerror writing port\n");
     ASSERT_TRUE(r);
     EXPECT_EQ(std::to_string(r->status) + " " + r->body, R"(503 {"error":"error writing port"})");
+    EXPECT_NE(events.find(R"("state":"failed")"), std::string::npos) << events;
 }
 
 TEST(Remote, HostsAndOriginsThatMayDriveTheRobot) {

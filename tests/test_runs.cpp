@@ -73,7 +73,7 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"-script", "", 1, "tarvik: missing script file name after -script\n", "", ""},
 #ifdef TARVIK_REMOTE
         {"-serve", "", 1, "tarvik: missing [ADDRESS:]PORT after -serve\n", "", ""},
-        {"-serve 80a -port P", "", 1, "tarvik: cannot listen on 80a: expected [ADDRESS:]PORT\n", "", ""},
+        {"-serve 80a", "", 1, "tarvik: cannot listen on 80a: expected [ADDRESS:]PORT\n", "", ""},
         {"-serve 65536 -port P", "", 1, "tarvik: cannot listen on 65536: expected [ADDRESS:]PORT\n", "", ""},
         {"-serve [::1:80 -port P", "", 1, "tarvik: cannot listen on [::1:80: expected [ADDRESS:]PORT\n", "", ""},
 #endif
