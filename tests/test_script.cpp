@@ -41,15 +41,17 @@ Played play(const std::string& text, int model = 1, const std::string& path = ""
     return p;
 }
 
-// The same script held in memory, as the remote control plays it.
+// The same script held in memory, as the remote control plays it; what
+// follows it in memory is not its own.
 std::string played_from_memory(const std::string& text, int model) {
+    const std::string held = text + "5 0x55\n";
     fake_reset();
     RunSettings s = {"P", model, true, false, 0, nullptr, false, "", false, 0, nullptr};
     Port port;
     int status = 0;
     testing::internal::CaptureStdout(); // its messages show in the trace, as in a run
     if (begin_run(s, &port, &status))
-        play_script_text(&port, text.data(), text.size(), model, nullptr);
+        play_script_text(&port, held.data(), text.size(), model, nullptr);
     end_run(&port, status);
     testing::internal::GetCapturedStdout();
     return players_part(fake_trace());
