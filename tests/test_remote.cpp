@@ -43,11 +43,11 @@ struct Served {
 };
 
 // The events from where the previous call stopped up to one that holds
-// needle (10 s at most), without their times (the fake's virtual clock counts
+// needle (a minute at most), without their times (the fake's virtual clock counts
 // every reading).
 std::string events_until(const std::string& needle) {
     std::string all;
-    for (int i = 0; i < 100 && all.find(needle) == std::string::npos; ++i)
+    for (int i = 0; i < 600 && all.find(needle) == std::string::npos; ++i)
         events_wait(&events_seen, &all, 100);
     return std::regex_replace(all, std::regex("\"time\":[0-9.e-]+,|id: [0-9]+\n"), "");
 }
@@ -140,7 +140,9 @@ TEST(Remote, RequestsAnswersAndFrames) {
 }
 
 TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
-    Served served("127.0.0.1:0", "sleep_ticks=1"); // a wait then lasts a long time
+    // A millisecond's sleep passes a fifth of one on the fake: a script's
+    // short waits take a few sleeps, its waits of days last while it plays.
+    Served served("127.0.0.1:0", "sleep_ticks=2000");
     httplib::Client client("127.0.0.1", served.at);
     auto post = [&client](const char* path, const char* body) {
         httplib::Result r = client.Post(path, body, "application/json");
@@ -175,7 +177,7 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
     EXPECT_NE(events_until(R"("state":"ended")")
                   .find(R"("name":")" + accents.substr(0, 46) + "\xEF\xBF\xBD\""),
               std::string::npos);
-    EXPECT_EQ(post("/api/script", R"({"text":"0 stop\n100000 stop\n","model":2})"),
+    EXPECT_EQ(post("/api/script", R"({"text":"0 stop\n2000000000 stop\n","model":2})"),
               R"(202 {"playing":true})");
     EXPECT_EQ(post("/api/script", R"({"text":"0 stop"})"),
               R"(409 {"error":"a script is playing: stop it first"})");
@@ -192,7 +194,8 @@ TEST(Remote, ScriptsPlayWithProgressRefuseFramesAndStop) {
         std::regex_replace(fake_trace(), std::regex(" s[0-9]+| msg"), ""),
         "open P claim lock rest P T 86/8 N rest P T 8e/8 N rest P T 3aa/12 N rest P T 8e/8 N");
     // A script still playing when the server stops ends after its frame.
-    EXPECT_EQ(post("/api/script", R"({"text":"0 reset\n100000 stop"})"), R"(202 {"playing":true})");
+    EXPECT_EQ(post("/api/script", R"({"text":"0 reset\n2000000000 stop"})"),
+              R"(202 {"playing":true})");
     EXPECT_NE(events_until(R"("code":174)"), "");
 }
 
