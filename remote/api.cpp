@@ -1,6 +1,6 @@
 #include "api.h"
 
-#include "../tool/cli.h"
+#include "../player/command.h"
 #include "events.h"
 #include "sender.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "../core/port.h"
-#include "../tool/run.h"
+#include "../player/run.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 #include "sender.h"
 
 #include "../core/timing.h"
-#include "../tool/script.h"
-#include "../tool/send.h"
+#include "../player/script.h"
+#include "../player/send.h"
 #include "events.h"
 
 #include <nlohmann/json.hpp>

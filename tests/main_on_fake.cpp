@@ -1,6 +1,9 @@
 #include "../core/timing.h"
 #include "../tool/cli.h"
 #include "fake_platform.h"
+#ifdef TARVIK_REMOTE
+#include "../remote/remote.h"
+#endif
 
 #include <gtest/gtest.h>
 
@@ -21,7 +24,11 @@ int run_on_fake(const std::string& args, const std::string& config, std::string*
     testing::internal::CaptureStdout();
     if (err)
         testing::internal::CaptureStderr();
+    #ifdef TARVIK_REMOTE
+    int status = tarvik_main(static_cast<int>(words.size()), argv.data(), serve_remote);
+#else
     int status = tarvik_main(static_cast<int>(words.size()), argv.data());
+#endif
     *out = testing::internal::GetCapturedStdout();
     if (err)
         *err = testing::internal::GetCapturedStderr();

@@ -1,7 +1,7 @@
 // The script player on the fake platform: which frames go out, after which
 // delays, for what a script file holds.
-#include "../tool/run.h"
-#include "../tool/script.h"
+#include "../player/run.h"
+#include "../player/script.h"
 #include "fake_platform.h"
 #include "files.h"
 

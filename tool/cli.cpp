@@ -1,12 +1,8 @@
 #include "cli.h"
 
 #include "../platform/platform.h"
-#include "crt_scan.h"
-#include "run.h"
-#include "script.h"
-#ifdef TARVIK_REMOTE
-#include "../remote/remote.h"
-#endif
+#include "../player/command.h"
+#include "../player/script.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -127,19 +123,7 @@ void apply_options(int argc, char** argv, RunSettings* s) {
 
 } // namespace
 
-bool read_command(const char* text, RobotModel* model, command_code* code) {
-    if (text[0] == '0' && text[1] == 'x') {
-        *code = 0;
-        scan_hex32(text + 2, code);
-        if (*code > 0xFF && *model == MODEL_V1)
-            *model = MODEL_V2;
-        return true;
-    }
-    *code = lookup_command(text, *model);
-    return *code != 0;
-}
-
-int tarvik_main(int argc, char** argv) {
+int tarvik_main(int argc, char** argv, ServeRemote serve) {
     int status = 0;
     if (argc < 2) {
         print_usage();
@@ -164,16 +148,14 @@ int tarvik_main(int argc, char** argv) {
 
     const char* command = argv[1];
     s.name = command;
-#ifdef TARVIK_REMOTE
-    if (equals(command, "-serve")) {
+    if (serve && equals(command, "-serve")) {
         if (argc < 3) {
             std::printf("tarvik: missing [ADDRESS:]PORT after -serve\n");
             return 1;
         }
         s.listen = argv[2];
-        return serve_remote(s);
+        return serve(s);
     }
-#endif
     if (equals(command, "-script")) {
         if (argc < 3) {
             std::printf("tarvik: missing script file name after -script\n");

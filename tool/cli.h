@@ -1,11 +1,10 @@
 // The command line of tarvik: usage text, command lists, options.
 #pragma once
 
-#include "../core/commands.h"
+#include "../player/run.h"
 
-int tarvik_main(int argc, char** argv);
+// Serves the browser remote control with the run's settings (tarvik -serve);
+// main gives it where the build has the remote.
+typedef int (*ServeRemote)(const RunSettings& settings);
 
-// A command as the command line reads it: a 0x code, sent as it is (above
-// 0xFF it takes model 1 to the 12-bit frame), or a name of the model. False,
-// after the unrecognised-command message, when the name is not known.
-bool read_command(const char* text, RobotModel* model, command_code* code);
+int tarvik_main(int argc, char** argv, ServeRemote serve = nullptr);
