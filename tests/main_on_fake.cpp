@@ -24,7 +24,7 @@ int run_on_fake(const std::string& args, const std::string& config, std::string*
     testing::internal::CaptureStdout();
     if (err)
         testing::internal::CaptureStderr();
-    #ifdef TARVIK_REMOTE
+#ifdef TARVIK_REMOTE
     int status = tarvik_main(static_cast<int>(words.size()), argv.data(), serve_remote);
 #else
     int status = tarvik_main(static_cast<int>(words.size()), argv.data());
