@@ -54,10 +54,6 @@ const std::string
 
 const Row rows[] = {
     // clang-format off
-    {NATIVE, "", "", RUN, 0, "@usage.txt", "", "", ""},
-    {NATIVE, "-commands", "", RUN, 0, "@commands.txt", "", "", ""},
-    {NATIVE, "-commandsv2", "", RUN, 0, "@commandsv2.txt", "", "", ""},
-    {NATIVE, "-commandspet", "", RUN, 0, "@commandspet.txt", "", "", ""},
     {NATIVE, "--version", "", RUN, 0, "tarvik " TARVIK_VERSION "\n", "", "", ""},
     {NATIVE, "-script SCRIPT -check -port PTY", "20 walk_forward\n", RUN, 0, CHECKED, "", "", ""},
     {NATIVE, "walk_forward -port PTY", "", RUN, 0, "", "", W0, "8"},
