@@ -147,14 +147,15 @@ TEST(Backend, ClaimWakeBreakAndHangUp) {
 TEST(Backend, FilesTextsTimersAndPriorities) {
     std::string path = temp_path("pulses.bin");
     int error = 0;
-    PlatHandle file = plat_create_file(path.c_str(), &error);
+    bool regular = false;
+    PlatHandle file = plat_open_file(path.c_str(), &regular, &error);
     ASSERT_NE(file, PLAT_INVALID_HANDLE);
     const std::uint32_t us[] = {6667, 833};
     EXPECT_EQ(plat_write_pulses(file, us, 2), 0);
     EXPECT_TRUE(plat_write_file(file, "ab", 2));
     plat_close_port(file);
     EXPECT_EQ(read_file(path), std::string(reinterpret_cast<const char*>(us), 8) + "ab");
-    EXPECT_EQ(plat_create_file("/nonexistent/x", &error), PLAT_INVALID_HANDLE);
+    EXPECT_EQ(plat_open_file("/nonexistent/x", &regular, &error), PLAT_INVALID_HANDLE);
     EXPECT_EQ(error, ENOENT);
     EXPECT_EQ(plat_write_pulses(file, us, 2), EBADF);
     std::remove(path.c_str());
