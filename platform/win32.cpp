@@ -208,7 +208,8 @@ bool device_name(const char* name) {
     for (std::size_t i = 0; i < n; ++i)
         word[i] = static_cast<char>(base[i] | 0x20);
     word[n] = '\0';
-    for (const char* device : {"con", "prn", "aux", "nul"})
+    static const char* const DEVICES[] = {"con", "prn", "aux", "nul"};
+    for (const char* device : DEVICES)
         if (std::strcmp(word, device) == 0)
             return true;
     return n == 4 && (std::strncmp(word, "com", 3) == 0 || std::strncmp(word, "lpt", 3) == 0) &&
