@@ -47,6 +47,15 @@ public class Threads {
     // Threads of even number send 8-bit frames, the others 12-bit ones.
     public static void main(String[] args) throws Exception {
         String mode = args[0], dir = args[1];
+        if (mode.equals("names")) {
+            for (String name : new String[] {"\u00e9\uD83E\uDD16.vcd", "a\u0000b.vcd", "\uD83E.vcd"}) {
+                long port = TarvikDLL.TarvikOpen(dir + "/" + name);
+                System.out.print(port == -1 ? "refused " : "opened ");
+                TarvikDLL.TarvikClose(port);
+            }
+            System.out.println();
+            return;
+        }
         int rounds = Integer.parseInt(args[2]), threads = Integer.parseInt(args[3]);
         long shared = mode.equals("shared") ? TarvikDLL.TarvikOpen(dir + "/shared.vcd") : 0;
         AtomicInteger failures = new AtomicInteger(), sent = new AtomicInteger();
@@ -151,12 +160,17 @@ def width(thread):
     return 8 if thread % 2 == 0 else 12
 
 
+def jvm(classes, *args):
+    return run(["java", "-Xcheck:jni", "-Djava.library.path=" + BUILD, "-cp", classes, "Threads"]
+               + [str(a) for a in args], timeout=300)
+
+
 def java(classes, *args):
-    r = run(["java", "-Xcheck:jni", "-Djava.library.path=" + BUILD, "-cp", classes, "Threads"]
-            + [str(a) for a in args], timeout=300)
+    """The program's summary lines, once every thread is found on its own
+    processors."""
+    r = jvm(classes, *args)
     assert r.status == 0, r.err
     lines = r.out.splitlines()
-    # Each thread on the processors it had before its frames.
     for line in lines[:-2]:
         _, _, before, after = line.split()
         assert before == after, line
@@ -188,10 +202,19 @@ def processors_kept(classes, tmp, rounds):
     assert java(classes, "shared", tmp, rounds, THREADS)[0] == "sent %d failed 0" % (THREADS * rounds)
 
 
+def names_as_written(classes, tmp, rounds):
+    """Names reach the file system in standard UTF-8; one holding U+0000 or
+    half a surrogate pair is refused."""
+    r = jvm(classes, "names", tmp, 0, 0)
+    assert (r.status, r.out) == (0, "opened refused refused \n"), r.err
+    assert os.listdir(tmp.encode()) == ["\u00e9\U0001F916.vcd".encode()]
+
+
 @pytest.mark.parametrize("check, rounds", [
     (own_recordings, 20),
     (one_recording, 5),
     (processors_kept, 2),
-], ids=["own recordings", "one recording", "processors kept"])
+    (names_as_written, 0),
+], ids=["own recordings", "one recording", "processors kept", "names as written"])
 def test_threads(classes, tmp_path, check, rounds):
     check(classes, str(tmp_path), rounds)
