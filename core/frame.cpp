@@ -6,12 +6,15 @@
 
 namespace {
 
-void raise_priorities(bool report) {
+// True when the thread's own priority was raised.
+bool raise_priorities(bool report) {
     long error = 0;
     if (!plat_raise_process_priority(&error) && report)
         std::printf("Warning: cannot set the process realtime priority class: err=%ld\n", error);
-    if (!plat_raise_thread_priority(&error) && report)
+    bool raised = plat_raise_thread_priority(&error);
+    if (!raised && report)
         std::printf("Warning: cannot set thread priority to time critical: err=%ld\n", error);
+    return raised;
 }
 
 // Sets the line, keeping the first sign of a vanished device (it fails every
@@ -108,7 +111,12 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
     unsigned char units[MAX_FRAME_PULSES];
     int count = frame_units(code, model, units);
     plat_rest_before_frame();
-    raise_priorities(report);
+    // A realtime thread stays on its processor for the frame: no move to
+    // another mid-pulse. Only this thread, and its own set comes back after.
+    PlatCpuSet cpus;
+    cpus.pinned = false;
+    if (raise_priorities(report))
+        plat_pin_thread(&cpus);
     // A rehearsal first, without switching or waiting, so that first-use
     // costs (page faults, cold caches, code not yet bound) are paid before
     // the first pulse, not in it.
@@ -121,6 +129,7 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
     port_idle(port);
     stop_tick_timer();
     result.thread_priority_restored = plat_leave_frame_priority();
+    plat_unpin_thread(&cpus);
     result.port_failed = gone != 0;
     result.error = gone;
     result.late_ticks = latest_change(units, count, changed);

@@ -54,25 +54,52 @@ bool refuse(PortFailure* failure, PortProblem problem, int error) {
     return false;
 }
 
+PortProblem in_use_or(int error) {
+    return plat_error_in_use(error) ? PORT_IN_USE : PORT_CANNOT_OPEN;
+}
+
+// A recording is only ever a regular file and one writer's: it is emptied
+// only once it is known to be both, so that nothing else is written over.
+bool open_recording(const char* name, Port* port, PortFailure* failure) {
+    bool regular = true;
+    int error = 0;
+    PlatHandle file = plat_open_file(name, &regular, &error);
+    if (file == PLAT_INVALID_HANDLE)
+        return refuse(failure, regular ? in_use_or(error) : PORT_NOT_FILE, error);
+    error = plat_claim_file(file);
+    if (error == 0)
+        error = plat_truncate_file(file);
+    if (error == 0 && !recording_start(file, &port->recording))
+        error = -1; // no counter to time it by
+    if (error != 0) {
+        plat_close_port(file);
+        return refuse(failure, in_use_or(error), error > 0 ? error : 0);
+    }
+    port->kind = PORT_RECORDING;
+    port->handle = file;
+    if (failure)
+        failure->problem = PORT_OPENED;
+    return true;
+}
+
 } // namespace
 
 bool open_port(const char* name, Port* port, PortFailure* failure) {
-    int error = 0;
-    if (is_recording_name(name)) {
-        port->kind = PORT_RECORDING;
-        port->handle = recording_open(name, &port->recording, &error);
-        return port->handle != PLAT_INVALID_HANDLE || refuse(failure, PORT_CANNOT_OPEN, error);
-    }
+    int error = plat_check_name(name);
+    if (error != 0)
+        return refuse(failure, PORT_CANNOT_OPEN, error);
+    if (is_recording_name(name))
+        return open_recording(name, port, failure);
     // The console is not even opened when its name says it is one; what only
     // the opened device can tell (a link, /dev/console) is checked below.
-    char path[256];
+    char path[PLAT_NAME_SIZE];
     plat_port_path(name, path, sizeof path);
     std::uint64_t device = 0;
     if (plat_path_device(path, &device) && is_console(device))
         return refuse(failure, PORT_CONSOLE, 0);
     PlatHandle handle = plat_open_port(name, &error);
     if (handle == PLAT_INVALID_HANDLE)
-        return refuse(failure, plat_error_in_use(error) ? PORT_IN_USE : PORT_CANNOT_OPEN, error);
+        return refuse(failure, in_use_or(error), error);
     // Checked before anything is done to it: a refused device is closed as
     // it was found.
     PortProblem problem = check_device(handle);
@@ -83,7 +110,7 @@ bool open_port(const char* name, Port* port, PortFailure* failure) {
     error = plat_claim_port(handle);
     if (error != 0) {
         plat_close_port(handle);
-        return refuse(failure, plat_error_in_use(error) ? PORT_IN_USE : PORT_CANNOT_OPEN, error);
+        return refuse(failure, in_use_or(error), error);
     }
     port->handle = handle;
     port->kind = plat_pulse_transmitter(handle) ? PORT_PULSE_TRANSMITTER : PORT_SERIAL_LINE;

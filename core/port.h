@@ -21,8 +21,16 @@ struct Port {
 
 // Why a port was not opened. Only what a user may point at by mistake is
 // refused: ordinary files and the like, the system's console (a break there
-// is the kernel's SysRq key), and a port another program holds.
-enum PortProblem { PORT_OPENED, PORT_CANNOT_OPEN, PORT_NOT_SERIAL, PORT_CONSOLE, PORT_IN_USE };
+// is the kernel's SysRq key), a port (or a recording) another program holds,
+// and a recording's name that stands for no regular file.
+enum PortProblem {
+    PORT_OPENED,
+    PORT_CANNOT_OPEN,
+    PORT_NOT_SERIAL,
+    PORT_CONSOLE,
+    PORT_IN_USE,
+    PORT_NOT_FILE,
+};
 struct PortFailure {
     PortProblem problem;
     int error; // the system's error number with PORT_CANNOT_OPEN and PORT_IN_USE

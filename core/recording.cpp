@@ -63,14 +63,10 @@ const char HEADER[] = "$version tarvik " TARVIK_VERSION " $end\n"
 
 } // namespace
 
-PlatHandle recording_open(const char* name, Recording* r, int* error) {
-    *error = 0;
+bool recording_start(PlatHandle file, Recording* r) {
     std::int64_t frequency = 0;
     if (!plat_counter_frequency(&frequency))
-        return PLAT_INVALID_HANDLE;
-    PlatHandle file = plat_create_file(name, error);
-    if (file == PLAT_INVALID_HANDLE)
-        return file;
+        return false;
     r->file = file;
     r->frequency = frequency;
     r->origin = plat_counter();
@@ -78,7 +74,7 @@ PlatHandle recording_open(const char* name, Recording* r, int* error) {
     r->pending = 0;
     r->last_time = 0;
     plat_write_file(file, HEADER, sizeof HEADER - 1);
-    return file;
+    return true;
 }
 
 void recording_line(Recording* r, bool break_on) {

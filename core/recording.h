@@ -28,9 +28,9 @@ struct Recording {
     RecordedChange changes[RECORDING_PENDING];
 };
 
-// Creates the file and writes its header; PLAT_INVALID_HANDLE with *error
-// set when it cannot be created.
-PlatHandle recording_open(const char* name, Recording* r, int* error);
+// Starts a recording in an open, claimed and empty file: writes its header.
+// False when there is no counter to time it by.
+bool recording_start(PlatHandle file, Recording* r);
 void recording_line(Recording* r, bool break_on);
 void recording_wakeup(Recording* r);
 void recording_idle(Recording* r);

@@ -79,7 +79,8 @@ void start_tick_timer() {
 }
 
 void stop_tick_timer() {
-    // Nothing to stop when the mode is off or the start already gave up.
-    if (timing.use_mm_timer && timing.timer_event != 0)
+    // Whatever the mode says by now: what the frame's start made is given
+    // back. Nothing to stop when it made nothing or already gave up.
+    if (timing.timer_event != 0)
         release_tick_timer();
 }

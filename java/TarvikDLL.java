@@ -5,7 +5,8 @@
  * Calling order: TarvikOpen first (it also sets up the timing), then any
  * number of TarvikSend calls on the handle it returned, with TarvikUseMMTimer
  * at any point between them, and TarvikClose last. TarvikDecode needs nothing
- * before it. Frames must not overlap: call from one thread at a time.
+ * before it. Any thread may call at any time: the library takes one call at
+ * a time, so a send from another thread waits for the frame being sent.
  *
  * Models: 1 MekTarvik v1 (8-bit codes), 2 MekTarvik V2 / Dravix, 3 Fuzlo.
  *

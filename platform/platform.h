@@ -13,6 +13,13 @@ const PlatHandle PLAT_INVALID_HANDLE = -1;
 bool plat_counter_frequency(std::int64_t* frequency); // false: no such counter
 std::int64_t plat_counter();
 
+// Every name reaches the system whole or not at all: a name longer than the
+// system takes (PATH_MAX, MAX_PATH) is refused before anything is opened,
+// rather than looked at cut short. 0, or the system's error number for it.
+int plat_check_name(const char* name);
+// Room for any name plat_check_name lets through.
+const std::size_t PLAT_NAME_SIZE = 4096;
+
 // Serial port. Opening only opens: nothing is sent, no setting changed, so
 // a device that turns out not to be ours can be closed untouched.
 // PLAT_INVALID_HANDLE with *error set when it cannot be opened.
@@ -59,8 +66,18 @@ int plat_write_pulses(PlatHandle port, const std::uint32_t* us, int count);
 // The system's words for an error number, for messages.
 void plat_error_text(int error, char* text, std::size_t size);
 
-// Plain files written by the recording port.
-PlatHandle plat_create_file(const char* name, int* error);
+// Plain files written by the recording port. Opened as they are (not
+// emptied, never waited on), and only when they are regular files: anything
+// else (a directory, FIFO or device, or a link to one) gives
+// PLAT_INVALID_HANDLE with *regular false, left as it was found. Other
+// failures set *error.
+PlatHandle plat_open_file(const char* name, bool* regular, int* error);
+// Takes an open file for this writer alone (an advisory lock, or the sharing
+// the open asked for); 0, or the system's error number (plat_error_in_use
+// tells one another writer holds). Closing gives it back.
+int plat_claim_file(PlatHandle file);
+// Empties a claimed file; 0, or the system's error number.
+int plat_truncate_file(PlatHandle file);
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length);
 
 // Returns early once an interruption has been caught.
@@ -86,6 +103,17 @@ bool plat_raise_thread_priority(long* error);
 // Back to normal priorities (not to whatever they were before); true when
 // the thread's own priority was restored.
 bool plat_leave_frame_priority();
+
+// The calling thread's own processors, as a frame found them.
+struct PlatCpuSet {
+    bool pinned;
+    std::uint64_t cpus[16]; // the system's record of them
+};
+// Keeps the calling thread on the processor it runs on for a frame, so that
+// no pulse waits for a move to another; its own set is kept in *saved.
+void plat_pin_thread(PlatCpuSet* saved);
+// Gives the thread back the processors it had before plat_pin_thread.
+void plat_unpin_thread(const PlatCpuSet* saved);
 
 // Finest period of the periodic timer, in whole milliseconds.
 bool plat_timer_min_period_ms(unsigned* ms);

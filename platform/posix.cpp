@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,7 +63,6 @@ struct RealtimeBudget {
     bool read;
     double duty_limit; // 1 or more: the kernel sets no limit
     bool in_frame;
-    bool pinned;
     bool had_frame;
     std::int64_t frame_start;
     std::int64_t frame_end;
@@ -114,7 +114,6 @@ void rest_before_realtime() {
 }
 
 volatile sig_atomic_t caught_signal;
-cpu_set_t saved_cpus;
 
 void on_interrupt(int signal_number) {
     caught_signal = signal_number;
@@ -143,6 +142,11 @@ std::int64_t plat_counter() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * NANOSECONDS + now.tv_nsec;
+}
+
+int plat_check_name(const char* name) {
+    static_assert(PATH_MAX <= PLAT_NAME_SIZE, "room for the longest name");
+    return std::strlen(name) < PATH_MAX ? 0 : ENAMETOOLONG;
 }
 
 void plat_port_path(const char* name, char* path, std::size_t size) {
@@ -353,11 +357,39 @@ void plat_error_text(int error, char* text, std::size_t size) {
     std::snprintf(text, size, "%s%s", std::strerror(error), hint);
 }
 
-PlatHandle plat_create_file(const char* name, int* error) {
-    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+// Looked at before it is opened, so that a device behind the name (a link to
+// a serial line, whose control lines an open would raise) is never opened;
+// and again once open, for what changed in between. Not blocking: a FIFO
+// put there meanwhile would hang the open.
+PlatHandle plat_open_file(const char* name, bool* regular, int* error) {
+    struct stat st;
+    *regular = stat(name, &st) != 0 || S_ISREG(st.st_mode);
+    if (!*regular)
+        return PLAT_INVALID_HANDLE;
+    int fd = open(name, O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
         *error = errno;
-    return fd < 0 ? PLAT_INVALID_HANDLE : fd;
+        return PLAT_INVALID_HANDLE;
+    }
+    *regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!*regular) {
+        close(fd);
+        return PLAT_INVALID_HANDLE;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+// Each open holds its own lock: a second handle in this same process is
+// another writer too.
+int plat_claim_file(PlatHandle file) {
+    if (flock(static_cast<int>(file), LOCK_EX | LOCK_NB) == 0)
+        return 0;
+    return errno == EWOULDBLOCK ? EBUSY : errno;
+}
+
+int plat_truncate_file(PlatHandle file) {
+    return ftruncate(static_cast<int>(file), 0) == 0 ? 0 : errno;
 }
 
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
@@ -423,15 +455,6 @@ bool plat_raise_thread_priority(long* error) {
     }
     budget.in_frame = true;
     budget.frame_start = plat_counter();
-    // Pinned for the frame: no migration to another processor mid-pulse.
-    int cpu = sched_getcpu();
-    budget.pinned = cpu >= 0 && sched_getaffinity(0, sizeof saved_cpus, &saved_cpus) == 0;
-    if (budget.pinned) {
-        cpu_set_t here;
-        CPU_ZERO(&here);
-        CPU_SET(cpu, &here);
-        sched_setaffinity(0, sizeof here, &here);
-    }
     return true;
 }
 
@@ -440,14 +463,37 @@ bool plat_leave_frame_priority() {
     sched_param p;
     std::memset(&p, 0, sizeof p);
     bool restored = sched_setscheduler(0, SCHED_OTHER, &p) == 0;
-    if (budget.in_frame && budget.pinned)
-        sched_setaffinity(0, sizeof saved_cpus, &saved_cpus);
     if (budget.in_frame) {
         budget.frame_end = plat_counter();
         budget.had_frame = true;
         budget.in_frame = false;
     }
     return restored;
+}
+
+// The set is the calling thread's (pid 0 is the caller in these calls), kept
+// by the caller: threads that send in turn each get their own back.
+static_assert(sizeof(cpu_set_t) <= sizeof(PlatCpuSet::cpus), "room for the system's CPU set");
+
+void plat_pin_thread(PlatCpuSet* saved) {
+    cpu_set_t own;
+    int cpu = sched_getcpu();
+    saved->pinned = cpu >= 0 && sched_getaffinity(0, sizeof own, &own) == 0;
+    if (!saved->pinned)
+        return;
+    std::memcpy(saved->cpus, &own, sizeof own);
+    cpu_set_t here;
+    CPU_ZERO(&here);
+    CPU_SET(cpu, &here);
+    sched_setaffinity(0, sizeof here, &here);
+}
+
+void plat_unpin_thread(const PlatCpuSet* saved) {
+    if (!saved->pinned)
+        return;
+    cpu_set_t own;
+    std::memcpy(&own, saved->cpus, sizeof own);
+    sched_setaffinity(0, sizeof own, &own);
 }
 
 bool plat_timer_min_period_ms(unsigned* ms) {

@@ -47,6 +47,12 @@ std::int64_t plat_counter() {
     return now.QuadPart;
 }
 
+// Names as CreateFileA takes them, without the long-name prefix.
+int plat_check_name(const char* name) {
+    static_assert(MAX_PATH <= PLAT_NAME_SIZE, "room for the longest name");
+    return std::strlen(name) < MAX_PATH ? 0 : ERROR_FILENAME_EXCED_RANGE;
+}
+
 void plat_port_path(const char* name, char* path, std::size_t size) {
     lstrcpynA(path, name, static_cast<int>(size));
 }
@@ -187,14 +193,62 @@ void plat_error_text(int error, char* text, std::size_t size) {
         text[n] = '\0';
 }
 
-PlatHandle plat_create_file(const char* name, int* error) {
-    HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+namespace {
+
+// "COM1.vcd" or "nul.x.vcd" name a device, whatever follows the dot.
+bool device_name(const char* name) {
+    const char* base = name;
+    for (const char* p = name; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':')
+            base = p + 1;
+    std::size_t n = std::strcspn(base, ".");
+    char word[5] = "";
+    if (n < 3 || n > 4)
+        return false;
+    for (std::size_t i = 0; i < n; ++i)
+        word[i] = static_cast<char>(base[i] | 0x20);
+    word[n] = '\0';
+    static const char* const DEVICES[] = {"con", "prn", "aux", "nul"};
+    for (const char* device : DEVICES)
+        if (std::strcmp(word, device) == 0)
+            return true;
+    return n == 4 && (std::strncmp(word, "com", 3) == 0 || std::strncmp(word, "lpt", 3) == 0) &&
+           word[3] >= '1' && word[3] <= '9';
+}
+
+} // namespace
+
+// No other writer may share it (a second one gets a sharing violation, which
+// is "in use"); readers may. What is no file on a disk is closed again.
+PlatHandle plat_open_file(const char* name, bool* regular, int* error) {
+    DWORD attributes = GetFileAttributesA(name);
+    *regular = !device_name(name) &&
+               (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY));
+    if (!*regular)
+        return PLAT_INVALID_HANDLE;
+    HANDLE h = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         *error = static_cast<int>(GetLastError());
         return PLAT_INVALID_HANDLE;
     }
+    *regular = GetFileType(h) == FILE_TYPE_DISK;
+    if (!*regular) {
+        CloseHandle(h);
+        return PLAT_INVALID_HANDLE;
+    }
     return reinterpret_cast<PlatHandle>(h);
+}
+
+int plat_claim_file(PlatHandle) {
+    return 0;
+}
+
+int plat_truncate_file(PlatHandle file) {
+    HANDLE h = handle_of(file);
+    if (SetFilePointer(h, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(h))
+        return static_cast<int>(GetLastError());
+    return 0;
 }
 
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
@@ -251,6 +305,13 @@ bool plat_leave_frame_priority() {
     SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS);
     return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL) != 0;
 }
+
+// Windows threads keep the processors the system gives them during a frame.
+void plat_pin_thread(PlatCpuSet* saved) {
+    saved->pinned = false;
+}
+
+void plat_unpin_thread(const PlatCpuSet*) {}
 
 bool plat_timer_min_period_ms(unsigned* ms) {
     TIMECAPS caps;

@@ -49,6 +49,9 @@ void report_open_failure(const PortFailure& failure) {
     case PORT_IN_USE:
         explain("in use by another program");
         break;
+    case PORT_NOT_FILE:
+        explain("not a regular file for a recording");
+        break;
     default:
         explain_error(failure.error);
     }

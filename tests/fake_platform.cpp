@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <set>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -27,12 +29,13 @@ const std::map<std::string, std::int64_t> DEFAULTS = {
     {"caps_fail", 0},        {"min_period_ms", 1},      {"break_error", 0},
     {"break_fails_from", 0}, {"interrupt_at_sleep", 0}, {"sleep_ticks", 0},
     {"pulse_device", 0},     {"pulse_error", 0},        {"pause_at_change", 0},
-    {"pause_ticks", 0}};
+    {"pause_ticks", 0},      {"name_limit", 4096}};
 
 const PlatHandle FAKE_PORT = 3;
 const PlatHandle FIRST_FILE = 100;
 const int FAKE_BUSY = 16;
 const int FAKE_GONE = 5; // the error this backend takes for a vanished device
+const int FAKE_TOO_LONG = 36;
 
 enum Kind { WORD, SLEEP, TICK_WAIT, CHANGE_ON, CHANGE_OFF };
 
@@ -47,10 +50,12 @@ struct Fake {
     std::map<std::string, std::int64_t> config = DEFAULTS;
     std::string console_names;                    // the system's console list ...
     std::map<std::string, std::uint64_t> devices; // ... and device numbers by path
+    std::set<std::string> special;                // names that are no regular file
     std::int64_t now = 0;
     std::vector<Event> events;
     std::map<PlatHandle, std::string> file_names;
     std::map<std::string, std::string> files;
+    std::set<PlatHandle> claimed_files;
     PlatHandle next_file = FIRST_FILE;
     std::int64_t tick_origin = 0;
     std::int64_t ticks_consumed = 0;
@@ -148,6 +153,8 @@ void fake_reset(const std::string& config) {
             fake.devices[value.substr(0, colon)] = std::strtoull(&value[colon + 1], nullptr, 0);
         else if (key == "console_names")
             fake.console_names = value;
+        else if (key == "special")
+            fake.special.insert(value);
         else if (DEFAULTS.count(key))
             fake.config[key] = std::strtoll(value.c_str(), nullptr, 0);
         else
@@ -253,8 +260,9 @@ void plat_release_port(PlatHandle) {
     log(WORD, "release");
 }
 
-bool plat_close_port(PlatHandle) {
+bool plat_close_port(PlatHandle port) {
     log(WORD, "close");
+    fake.claimed_files.erase(port);
     return true;
 }
 
@@ -288,13 +296,32 @@ void plat_error_text(int error, char* text, std::size_t size) {
     std::snprintf(text, size, "error %d", error);
 }
 
-PlatHandle plat_create_file(const char* name, int* error) {
+int plat_check_name(const char* name) {
+    return std::strlen(name) < static_cast<std::size_t>(cfg("name_limit")) ? 0 : FAKE_TOO_LONG;
+}
+
+PlatHandle plat_open_file(const char* name, bool* regular, int* error) {
+    *regular = fake.special.count(name) == 0;
     *error = static_cast<int>(cfg("open_error"));
-    if (cfg("open_fails"))
+    if (!*regular || cfg("open_fails"))
         return PLAT_INVALID_HANDLE;
     fake.file_names[fake.next_file] = name;
-    fake.files[name].clear();
+    fake.files[name];
     return fake.next_file++;
+}
+
+// A file is one handle's at a time, until that handle is closed.
+int plat_claim_file(PlatHandle file) {
+    for (PlatHandle other : fake.claimed_files)
+        if (fake.file_names[other] == fake.file_names[file])
+            return FAKE_BUSY;
+    fake.claimed_files.insert(file);
+    return 0;
+}
+
+int plat_truncate_file(PlatHandle file) {
+    fake.files[fake.file_names[file]].clear();
+    return 0;
 }
 
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
@@ -347,6 +374,12 @@ bool plat_leave_frame_priority() {
     log(WORD, "N");
     return true;
 }
+
+void plat_pin_thread(PlatCpuSet* saved) {
+    saved->pinned = false;
+}
+
+void plat_unpin_thread(const PlatCpuSet*) {}
 
 bool plat_timer_min_period_ms(unsigned* ms) {
     *ms = static_cast<unsigned>(cfg("min_period_ms"));

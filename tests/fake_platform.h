@@ -19,8 +19,8 @@
 #include <vector>
 
 // Resets the fake to a configuration given as "FIELD=VALUE ..." (numbers
-// in C notation; "console_names=tty0,ttyS0" and "device=PATH:NUMBER" for the
-// lists).
+// in C notation; "console_names=tty0,ttyS0", "device=PATH:NUMBER" and
+// "special=NAME", a name that is no regular file, for the lists).
 void fake_reset(const std::string& config = "");
 std::string fake_trace();
 std::int64_t fake_now();

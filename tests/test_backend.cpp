@@ -1,22 +1,27 @@
 // The Linux backend itself, on pseudo-terminals and files: what each call
 // does to the device, without the program around it.
+#include "../core/frame.h"
+#include "../core/timing.h"
 #include "../platform/platform.h"
 #include "e2e.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 TEST(Backend, PortNamesDevicesAndConsoles) {
@@ -147,14 +152,15 @@ TEST(Backend, ClaimWakeBreakAndHangUp) {
 TEST(Backend, FilesTextsTimersAndPriorities) {
     std::string path = temp_path("pulses.bin");
     int error = 0;
-    PlatHandle file = plat_create_file(path.c_str(), &error);
+    bool regular = false;
+    PlatHandle file = plat_open_file(path.c_str(), &regular, &error);
     ASSERT_NE(file, PLAT_INVALID_HANDLE);
     const std::uint32_t us[] = {6667, 833};
     EXPECT_EQ(plat_write_pulses(file, us, 2), 0);
     EXPECT_TRUE(plat_write_file(file, "ab", 2));
     plat_close_port(file);
     EXPECT_EQ(read_file(path), std::string(reinterpret_cast<const char*>(us), 8) + "ab");
-    EXPECT_EQ(plat_create_file("/nonexistent/x", &error), PLAT_INVALID_HANDLE);
+    EXPECT_EQ(plat_open_file("/nonexistent/x", &regular, &error), PLAT_INVALID_HANDLE);
     EXPECT_EQ(error, ENOENT);
     EXPECT_EQ(plat_write_pulses(file, us, 2), EBADF);
     std::remove(path.c_str());
@@ -187,13 +193,16 @@ TEST(Backend, FilesTextsTimersAndPriorities) {
     plat_rest_before_frame();
     bool process = plat_raise_process_priority(&process_error);
     bool thread = plat_raise_thread_priority(&thread_error);
+    PlatCpuSet saved;
+    plat_pin_thread(&saved);
     EXPECT_EQ(process, getpriority(PRIO_PROCESS, 0) == -20);
     EXPECT_TRUE(process || geteuid() != 0); // root may
     EXPECT_EQ(process, process_error == 0);
     EXPECT_EQ(thread, sched_getscheduler(0) == SCHED_FIFO);
     sched_getaffinity(0, sizeof during, &during);
-    EXPECT_EQ(CPU_COUNT(&during), thread ? 1 : CPU_COUNT(&cpus)); // pinned for the frame
+    EXPECT_EQ(CPU_COUNT(&during), 1); // pinned for the frame
     EXPECT_TRUE(plat_leave_frame_priority());
+    plat_unpin_thread(&saved);
     sched_getaffinity(0, sizeof after, &after);
     EXPECT_TRUE(CPU_EQUAL(&cpus, &after));
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
@@ -234,4 +243,121 @@ TEST(Backend, FilesTextsTimersAndPriorities) {
     int status = -1;
     waitpid(child, &status, 0);
     EXPECT_EQ(status, 0);
+}
+
+namespace {
+
+int timer_descriptors() {
+    int count = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code failed;
+        count += std::filesystem::read_symlink(fd.path(), failed) == "anon_inode:[timerfd]";
+    }
+    return count;
+}
+
+} // namespace
+
+// A recording is only ever a regular file, and one writer's: anything else
+// behind the name is refused untouched, and so is a file another writer
+// holds; a name longer than the system takes is refused before any open.
+TEST(Backend, RecordingsOnlyRegularFilesAndOneWriters) {
+    Pty pty = open_pty();
+    std::string dir = temp_path("recordings"), file = dir + "/x.vcd";
+    std::filesystem::create_directories(dir + "/dir.vcd");
+    ASSERT_EQ(mkfifo((dir + "/fifo.vcd").c_str(), 0600), 0);
+    ASSERT_EQ(symlink(pty.name.c_str(), (dir + "/tty.vcd").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", (dir + "/null.vcd").c_str()), 0);
+    struct Case {
+        std::string name;
+        PortProblem problem;
+        int error;
+    } cases[] = {
+        {dir + "/fifo.vcd", PORT_NOT_FILE, 0}, // no reader: an open would block
+        {dir + "/tty.vcd", PORT_NOT_FILE, 0},
+        {dir + "/null.vcd", PORT_NOT_FILE, 0},
+        {dir + "/dir.vcd", PORT_NOT_FILE, 0},
+        {dir + "/none/x.vcd", PORT_CANNOT_OPEN, ENOENT},
+        {dir + "/" + std::string(PATH_MAX, 'x') + ".vcd", PORT_CANNOT_OPEN, ENAMETOOLONG},
+        {std::string(PATH_MAX, '/') + "dev/ttyS0", PORT_CANNOT_OPEN, ENAMETOOLONG},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.substr(0, 80));
+        Port port;
+        PortFailure failure = {PORT_OPENED, 0};
+        EXPECT_FALSE(open_port(c.name.c_str(), &port, &failure));
+        EXPECT_EQ(failure.problem, c.problem);
+        EXPECT_EQ(failure.error, c.error);
+    }
+    int exclusive = -1;
+    EXPECT_EQ(read_master(pty), "");
+    EXPECT_EQ(ioctl(pty.slave, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    struct stat st;
+    EXPECT_TRUE(stat((dir + "/fifo.vcd").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+
+    // Another program's lock, then a second handle in this one: refused,
+    // the file as its writer left it.
+    write_file(file, "theirs");
+    int other = open(file.c_str(), O_RDONLY);
+    ASSERT_EQ(flock(other, LOCK_EX), 0);
+    Port first, second;
+    PortFailure failure;
+    EXPECT_FALSE(open_port(file.c_str(), &first, &failure));
+    EXPECT_EQ(failure.problem, PORT_IN_USE);
+    EXPECT_EQ(read_file(file), "theirs");
+    close(other);
+    ASSERT_TRUE(open_port(file.c_str(), &first, &failure));
+    std::string header = read_file(file);
+    EXPECT_EQ(header.rfind("$version tarvik", 0), 0u);
+    EXPECT_FALSE(open_port(file.c_str(), &second, &failure));
+    EXPECT_EQ(failure.problem, PORT_IN_USE);
+    EXPECT_EQ(read_file(file), header);
+    EXPECT_TRUE(close_port(&first));
+    ASSERT_TRUE(open_port(file.c_str(), &second, &failure)); // free again
+    EXPECT_TRUE(close_port(&second));
+    close_pty(pty);
+    std::filesystem::remove_all(dir);
+}
+
+// Frames leave a thread as they found it: on its own processors (the frame
+// pins it to one, each thread gets its own set back), with no timer
+// descriptor left, whatever the mode said when the frame ended.
+TEST(Backend, FramesLeaveTheThreadAsTheyFoundIt) {
+    std::int64_t frequency = 0;
+    plat_counter_frequency(&frequency);
+    init_timing(frequency);
+    std::string path = temp_path("threads.vcd");
+    Port port;
+    ASSERT_TRUE(open_port(path.c_str(), &port));
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    int last = -1;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &all))
+            last = cpu;
+    cpu_set_t only_last;
+    CPU_ZERO(&only_last);
+    CPU_SET(last, &only_last);
+    int before = timer_descriptors();
+    for (const cpu_set_t& own : {all, only_last, all}) {
+        cpu_set_t after;
+        std::thread sender([&] {
+            sched_setaffinity(0, sizeof own, &own);
+            for (int mode : {0, 1}) {
+                timing.use_mm_timer = mode;
+                send_frame(&port, 0x86, MODEL_V1, false);
+            }
+            start_tick_timer(); // the mode switched off within the frame
+            timing.use_mm_timer = 0;
+            stop_tick_timer();
+            sched_getaffinity(0, sizeof after, &after);
+        });
+        sender.join();
+        EXPECT_TRUE(CPU_EQUAL(&own, &after)) << CPU_COUNT(&own) << " " << CPU_COUNT(&after);
+    }
+    EXPECT_EQ(timer_descriptors(), before);
+    EXPECT_TRUE(close_port(&port));
+    EXPECT_EQ(vcd_changes(read_file(path)), frames_of_widths({8, 8, 8, 8, 8, 8}));
+    std::remove(path.c_str());
 }

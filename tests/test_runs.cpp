@@ -137,6 +137,11 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"-serve 0 -port P", "open_fails=1", 1, O, "tarvik: P: error 13\n", "open P"},
 #endif
         {"stop -port x.vcd", "open_fails=1", 1, O, "tarvik: x.vcd: error 13\n", ""},
+        // A recording is a regular file, or nothing is done to it; a name
+        // longer than the system takes is not looked at cut short.
+        {"stop -port x.vcd", "special=x.vcd", 1, O, "tarvik: x.vcd: not a regular file for a recording\n", ""},
+        {"stop -port /dev/ttyS0", CONSOLES + "name_limit=10", 1, O, "tarvik: /dev/ttyS0: error 36\n", ""},
+        {"stop -port x.vcd", "name_limit=5", 1, O, "tarvik: x.vcd: error 36\n", ""},
         // A device that goes away ends the run (in the second frame of the
         // script here: 18 changes a frame); one that cannot break is silent.
         {S + " -nowakeup -port P", "break_error=5 break_fails_from=20", 1, W, "tarvik: P: error 5\n",
