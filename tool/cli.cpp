@@ -117,10 +117,11 @@ bool read_resend(const char* text, int* times) {
 }
 
 // The arguments after the command (argv[0] here); false when the run cannot
-// go on. The word after -script and -serve is theirs, not an option.
+// go on. The word after -script and -serve is theirs: compared like the
+// others, as it always was, but no warning when it is no option.
 bool apply_options(int argc, char** argv, RunSettings* s) {
     bool takes_word = equals(argv[0], "-script") || equals(argv[0], "-serve");
-    for (int i = takes_word ? 2 : 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (equals(arg, "-port")) {
             if (i + 1 < argc)
@@ -144,7 +145,7 @@ bool apply_options(int argc, char** argv, RunSettings* s) {
                 say("tarvik: -resend needs a whole number from 0 to 100\n");
                 return false;
             }
-        } else {
+        } else if (i > 1 || !takes_word) {
             say("tarvik: ignoring \"%s\", which is no option\n", arg);
         }
     }
