@@ -130,7 +130,7 @@ struct Check {
     bool print;        // -check: the frames and the summary on standard output
 };
 
-// What may be wrong with a line, beyond what the design's reading says.
+// What may be wrong with a line that the reading itself passes over.
 enum Problem { PROBLEM_UNKNOWN, PROBLEM_NO_DELAY, PROBLEM_NO_COMMAND, PROBLEM_CUT };
 
 // One reading of a script: played to a port, or checked.
@@ -150,7 +150,7 @@ bool stop_asked(const Player* p) {
 
 // Tells what may be wrong with a line. Standard error hears of a line
 // without a delay while playing, of everything in -check; an unrecognised
-// name has had the design's message there, so only what may have been meant
+// name has had its fixed message there, so only what may have been meant
 // follows it.
 void tell(const Player* p, int line, Problem problem, const char* detail) {
     bool checking = p->check != nullptr;
@@ -230,7 +230,7 @@ void wait_ms(const Player* p, std::int32_t delay) {
 }
 
 // Returns whether the line's command resolved to a frame; a check resolves
-// without the design's message.
+// without the message.
 bool resolve_token(ScriptState* s, RobotModel model, bool checking) {
     if (s->token[0] == '0' && s->token[1] == 'x') {
         scan_hex32(s->token + 2, &s->code);
@@ -241,7 +241,7 @@ bool resolve_token(ScriptState* s, RobotModel model, bool checking) {
 }
 
 // A line that holds a delay but no command, or text without a delay: the
-// design repeats the previous command there, which is seldom what was meant.
+// reading repeats the previous command there, which is seldom what was meant.
 void tell_carry_over(const Player* p, const ScriptState* s, int items, const char* line) {
     char word[SCRIPT_PIECE_SIZE], message[300];
     first_word(line, word, sizeof word);
@@ -325,7 +325,7 @@ bool read_piece(ScriptReader* reader, char piece[SCRIPT_PIECE_SIZE]) {
     return n > 0 && !reader_failed(reader);
 }
 
-// The file's name with its error: the design's message, then the reason.
+// The file's name with its error: the fixed message, then the reason.
 void tell_file_error(const char* what, const char* path, int error) {
     std::printf("tarvik: error %s file %s, errno=%d\n", what, path, error);
     std::fflush(stdout);

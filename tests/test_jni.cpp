@@ -80,7 +80,7 @@ TEST(JavaLibrary, EntryPointsOnTheFakePlatform) {
     EXPECT_EQ(Java_TarvikDLL_TarvikOpen(env, nullptr, text("notes.txt")), -1);
     fake_reset("port_is_tty=0");
     EXPECT_EQ(Java_TarvikDLL_TarvikOpen(env, nullptr, text("/dev/null")), -1);
-    // A refused break condition keeps the library's designed result.
+    // A refused break condition keeps the library's result.
     fake_reset("break_error=25 break_fails_from=1");
     jlong d = Java_TarvikDLL_TarvikOpen(env, nullptr, text("D"));
     EXPECT_EQ(Java_TarvikDLL_TarvikSend(env, nullptr, d, 0x86, 1, 1), 1);

@@ -188,7 +188,7 @@ void collect(void* context, int line, const char* message) {
 
 // What may be wrong with a line: the remote's check hears of it line by
 // line, -check says it on standard error (an unknown name only with what may
-// have been meant: the design's message is on standard output), and both
+// have been meant: the fixed message is on standard output), and both
 // count the same frames and time.
 TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
     const std::string file = temp_path("problems.txt");
@@ -260,7 +260,7 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
         EXPECT_EQ(last.substr(last.size() - std::strlen(summary)), summary);
     }
     // Playing, a line without a delay and what an unknown name may have
-    // meant are said; a line with only a delay is the design's own.
+    // meant are said; a line with only a delay is a plain repeat.
     write_file(file, "10 turn_left\nright_arm_up\n200\n5 walkforward\n");
     std::string out, err;
     EXPECT_EQ(run_on_fake("-script " + file + " -nowakeup -port P", "", &out, &err), 0);

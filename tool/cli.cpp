@@ -152,7 +152,7 @@ bool apply_options(int argc, char** argv, RunSettings* s) {
     return true;
 }
 
-// What may have been meant, after the design's message.
+// What may have been meant, after the unrecognised-command message.
 void hint_unknown(const char* name, RobotModel model) {
     char hint[200];
     if (command_hint(name, model, true, hint, sizeof hint))
