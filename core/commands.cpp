@@ -142,15 +142,16 @@ int find_row(const CommandRow* rows, int count, const char* key, bool last) {
     return found;
 }
 
-// Model 2 names may carry a direction prefix "D<digit>". The digit is not
-// range-checked: any byte after "D" counts, as a signed 8-bit value.
+// Model 2 names may carry a direction prefix "D<digit>", the digit 0 to 7.
+// Any other byte there makes the name unknown: added to the code, it would
+// send another command's frame.
 command_code resolve_v2(const char* name, bool last) {
     const char* key = name;
     command_code direction = 0;
     if (name[0] == 'D') {
-        if (name[1] == '\0')
-            return 0; // a lone "D" has no key; never read past the name
-        direction = static_cast<signed char>(name[1]) - 48;
+        if (name[1] < '0' || name[1] > '7')
+            return 0; // also a lone "D": never read past the name
+        direction = name[1] - '0';
         key = name + 2;
     }
     int row = find_row(v2_commands, V2_COMMAND_COUNT, key, last);
@@ -169,14 +170,18 @@ command_code resolve_v1(const char* name, bool last) {
 
 } // namespace
 
-command_code lookup_command(const char* name, RobotModel model) {
-    command_code code = 0;
+command_code find_command(const char* name, RobotModel model) {
     if (model == MODEL_V1)
-        code = resolve_v1(name, false);
-    else if (model == MODEL_V2)
-        code = resolve_v2(name, false);
-    else if (model == MODEL_PET)
-        code = resolve_pet(name, false);
+        return resolve_v1(name, false);
+    if (model == MODEL_V2)
+        return resolve_v2(name, false);
+    if (model == MODEL_PET)
+        return resolve_pet(name, false);
+    return 0;
+}
+
+command_code lookup_command(const char* name, RobotModel model) {
+    command_code code = find_command(name, model);
     if (code == 0)
         std::printf("tarvik: unrecognized command: %s\n", name);
     return code;

@@ -17,41 +17,47 @@ bool raise_priorities(bool report) {
     return raised;
 }
 
-// Sets the line, keeping the first sign of a vanished device (it fails every
-// change after it); a device that merely cannot do the break condition stays
-// silent.
-void switch_line(Port* port, bool on, int* gone_error) {
+// The first error of each kind a frame's line changes met: a vanished
+// device fails every change after it; a device that refuses the break
+// condition sends nothing of the frame.
+struct LineErrors {
+    int gone;
+    int refused;
+};
+
+void switch_line(Port* port, bool on, LineErrors* errors) {
     int error = 0;
     LineResult result = on ? port_break_on(port, &error) : port_break_off(port, &error);
-    if (result == LINE_GONE && *gone_error == 0)
-        *gone_error = error != 0 ? error : -1;
+    int* first = result == LINE_GONE ? &errors->gone : &errors->refused;
+    if (result != LINE_DONE && *first == 0)
+        *first = error != 0 ? error : -1;
 }
 
 // The rehearsal's stand-in for switch_line: the same walk, the line untouched.
-void leave_line(Port*, bool, int*) {}
+void leave_line(Port*, bool, LineErrors*) {}
 
-typedef void (*LineSwitch)(Port* port, bool on, int* gone_error);
+typedef void (*LineSwitch)(Port* port, bool on, LineErrors* errors);
 
 // Walks a frame's pulses: each sets the line (break on first, then
 // alternating) and lasts its units, measured from the end of the one before.
-// The line is left off at the end whatever happened; returns the error of a
-// vanished device, or 0. The counter is read after every change, for the
-// frame's check; those readings never move a wait.
-int play(Port* port, const unsigned char* units, int count, LineSwitch set_line,
-         std::int64_t changed[MAX_FRAME_PULSES + 1]) {
-    int gone = 0;
-    set_line(port, true, &gone);
+// The line is left off at the end whatever happened; the errors met are
+// returned. The counter is read after every change, for the frame's check;
+// those readings never move a wait.
+LineErrors play(Port* port, const unsigned char* units, int count, LineSwitch set_line,
+                std::int64_t changed[MAX_FRAME_PULSES + 1]) {
+    LineErrors errors = {0, 0};
+    set_line(port, true, &errors);
     timing.last_sample = plat_counter(); // anchors the frame
     changed[0] = timing.last_sample;
     for (int i = 1; i < count; ++i) {
         wait_units(units[i - 1]);
-        set_line(port, i % 2 == 0, &gone);
+        set_line(port, i % 2 == 0, &errors);
         changed[i] = plat_counter();
     }
     wait_units(units[count - 1]);
-    set_line(port, false, &gone);
+    set_line(port, false, &errors);
     changed[count] = plat_counter();
-    return gone;
+    return errors;
 }
 
 // How much later than its ideal time, counted from the first change, the
@@ -104,6 +110,7 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
         int count = frame_pulses_us(code, model, pulses);
         result.error = port_write_pulses(port, pulses, count);
         result.port_failed = result.error != 0;
+        result.refused = false;
         result.thread_priority_restored = true;
         result.late_ticks = 0;
         return result;
@@ -124,14 +131,15 @@ FrameResult send_frame(Port* port, command_code code, RobotModel model, bool rep
     std::int64_t changed[MAX_FRAME_PULSES + 1];
     play(port, NO_WAIT, count, leave_line, changed);
     start_tick_timer();
-    int gone = play(port, units, count, switch_line, changed);
+    LineErrors errors = play(port, units, count, switch_line, changed);
 
     port_idle(port);
     stop_tick_timer();
     result.thread_priority_restored = plat_leave_frame_priority();
     plat_unpin_thread(&cpus);
-    result.port_failed = gone != 0;
-    result.error = gone;
+    result.port_failed = errors.gone != 0;
+    result.refused = !result.port_failed && errors.refused != 0;
+    result.error = result.port_failed ? errors.gone : errors.refused;
     result.late_ticks = latest_change(units, count, changed);
     return result;
 }

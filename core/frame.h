@@ -11,6 +11,9 @@ struct FrameResult {
     // The frame did not go out: the device went away, or a pulse device
     // refused it. error holds the system's error number then.
     bool port_failed;
+    // The device refused the break condition (it has none): the frame did
+    // not go out either, though the device is still there. error holds why.
+    bool refused;
     int error;
     // How much later than its ideal time the latest line change came, in
     // counter ticks: a host pause shows here (0 for a pulse transmitter).

@@ -112,8 +112,18 @@ bool open_port(const char* name, Port* port, PortFailure* failure) {
         plat_close_port(handle);
         return refuse(failure, in_use_or(error), error);
     }
+    // A character device that is neither a serial line nor a transmitter
+    // (/dev/null, /dev/zero) would take every frame without a word.
+    if (plat_is_serial_line(handle))
+        port->kind = PORT_SERIAL_LINE;
+    else if (plat_pulse_transmitter(handle))
+        port->kind = PORT_PULSE_TRANSMITTER;
+    else {
+        plat_release_port(handle);
+        plat_close_port(handle);
+        return refuse(failure, PORT_NOT_SERIAL, 0);
+    }
     port->handle = handle;
-    port->kind = plat_pulse_transmitter(handle) ? PORT_PULSE_TRANSMITTER : PORT_SERIAL_LINE;
     if (failure)
         failure->problem = PORT_OPENED;
     return true;

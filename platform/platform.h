@@ -56,6 +56,9 @@ bool plat_write_byte(PlatHandle port, unsigned char byte);
 enum LineResult { LINE_DONE, LINE_REFUSED, LINE_GONE };
 LineResult plat_break_on(PlatHandle port, int* error);
 LineResult plat_break_off(PlatHandle port, int* error);
+// The device answers as a serial line (its line settings can be read: a
+// terminal on POSIX, a communications device on Windows). Nothing is changed.
+bool plat_is_serial_line(PlatHandle port);
 // Infrared transmitters that time frames themselves (LIRC on Linux): asked
 // once, of a claimed port; one that can send pulses is put into that mode
 // and takes a frame as pulse and space lengths in microseconds.

@@ -329,6 +329,13 @@ LineResult plat_break_off(PlatHandle port, int* error) {
     return break_ioctl(port, TIOCCBRK, error);
 }
 
+// /dev/null, /dev/zero and the like are character devices too, but take
+// no break condition: only a terminal's settings tell a serial line.
+bool plat_is_serial_line(PlatHandle port) {
+    termios settings;
+    return tcgetattr(static_cast<int>(port), &settings) == 0;
+}
+
 bool plat_pulse_transmitter(PlatHandle port) {
     int fd = static_cast<int>(port);
     std::uint32_t features = 0;

@@ -172,6 +172,15 @@ LineResult plat_break_off(PlatHandle port, int* error) {
     return escape(port, CLRBREAK, error);
 }
 
+// The NUL device and consoles are character devices too; only a
+// communications device has line settings to read.
+bool plat_is_serial_line(PlatHandle port) {
+    DCB settings;
+    std::memset(&settings, 0, sizeof settings);
+    settings.DCBlength = sizeof settings;
+    return GetCommState(handle_of(port), &settings) != 0;
+}
+
 // Windows has no kernel-timed transmitter interface of this kind.
 bool plat_pulse_transmitter(PlatHandle) {
     return false;

@@ -42,13 +42,21 @@ int end_run(Port* port, int status) {
 }
 
 int run_program(const RunSettings& settings) {
+    // The script first: a file that cannot be read is found before anything
+    // is opened, woken or recorded.
+    std::FILE* script = nullptr;
+    if (settings.script_path && !(script = open_script(settings.script_path)))
+        return 1;
     Port port;
     int status = 0;
     if (begin_run(settings, &port, &status))
-        status = settings.script_path
-                     ? run_script(&port, settings.script_path, settings.model)
-                     : send_command(&port, settings.name, settings.code, settings.model);
-    else if (status != 0)
+        status = script ? run_script(&port, script, settings.script_path, settings.model)
+                        : send_command(&port, settings.name, settings.code, settings.model);
+    else if (status != 0) {
+        close_script(script);
         return status;
-    return end_run(&port, status);
+    }
+    status = end_run(&port, status);
+    close_script(script);
+    return status;
 }

@@ -16,6 +16,7 @@ struct FrameChecks {
     std::int64_t start; // counter value at the run's start
     int frames;
     int disturbed;
+    bool refusal_told; // the device refused the break condition, and we said so
 } checks;
 
 // Standard output keeps the fixed texts that callers parse; the reason goes
@@ -63,6 +64,7 @@ void start_frame_checks(bool verbose, int resend) {
     checks.start = plat_counter();
     checks.frames = 0;
     checks.disturbed = 0;
+    checks.refusal_told = false;
 }
 
 void report_frame_checks() {
@@ -88,6 +90,21 @@ int send_command(Port* port, const char* name, command_code code, RobotModel mod
         if (sent.port_failed) {
             std::printf("error writing port\n");
             explain_error(sent.error);
+            return 1;
+        }
+        if (sent.refused) {
+            // Not counted: nothing reached the robot. Said once; a remote
+            // that goes on hears of each frame in its answer.
+            if (!checks.refusal_told) {
+                char reason[200], text[320];
+                plat_error_text(sent.error, reason, sizeof reason);
+                std::snprintf(text, sizeof text,
+                              "the device refused the break condition (%s); the frame of 0x%x "
+                              "was not sent",
+                              reason, static_cast<unsigned>(code));
+                explain(text);
+                checks.refusal_told = true;
+            }
             return 1;
         }
         ++checks.frames;

@@ -21,7 +21,8 @@ void start_frame_checks(bool verbose, int resend);
 void report_frame_checks();
 
 // Sends one frame of the run (name as the user wrote it); 0, or 1 after
-// "error writing port" when the device has gone away. A frame whose line
+// "error writing port" when the device has gone away, or after the reason
+// (on standard error, once a run) when it refused the break condition. A frame whose line
 // changes came more than a quarter unit late is reported on standard error.
 // *disturbed, when given, tells whether the last attempt was disturbed.
 int send_command(Port* port, const char* name, command_code code, RobotModel model,

@@ -15,7 +15,7 @@ namespace {
 // The fake's settings and their defaults: the counter's frequency, how long
 // a line change takes (ticks), whether there is a counter, opening (fails,
 // with which error), the port (a character device, its number, held by
-// another program), raising priorities (fails with which error), the tick
+// another program, a terminal), raising priorities (fails with which error), the tick
 // timer (start fails, from which wait on no tick comes, capabilities fail,
 // their period), line changes (fail with which error, from which change on),
 // the n-th sleep catching an interruption, a fixed length for every sleep,
@@ -29,7 +29,7 @@ const std::map<std::string, std::int64_t> DEFAULTS = {
     {"caps_fail", 0},        {"min_period_ms", 1},      {"break_error", 0},
     {"break_fails_from", 0}, {"interrupt_at_sleep", 0}, {"sleep_ticks", 0},
     {"pulse_device", 0},     {"pulse_error", 0},        {"pause_at_change", 0},
-    {"pause_ticks", 0},      {"name_limit", 4096}};
+    {"pause_ticks", 0},      {"name_limit", 4096},      {"port_is_tty", 1}};
 
 const PlatHandle FAKE_PORT = 3;
 const PlatHandle FIRST_FILE = 100;
@@ -277,6 +277,11 @@ LineResult plat_break_on(PlatHandle, int* error) {
 
 LineResult plat_break_off(PlatHandle, int* error) {
     return line_change(false, error);
+}
+
+// A transmitter is no terminal.
+bool plat_is_serial_line(PlatHandle) {
+    return cfg("port_is_tty") && !cfg("pulse_device");
 }
 
 bool plat_pulse_transmitter(PlatHandle) {

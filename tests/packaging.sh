@@ -49,5 +49,12 @@ check "completion offers the model's names" \
     "PATH='$tmp/deb/usr/bin':\$PATH bash -c 'source $completion; COMP_WORDS=(tarvik D7_head_o -v2); COMP_CWORD=1; _tarvik; test \"\${COMPREPLY[*]}\" = D7_head_only'"
 check "completion offers options" \
     "bash -c 'source $completion; COMP_WORDS=(tarvik stop -now); COMP_CWORD=2; _tarvik; test \"\${COMPREPLY[*]}\" = -nowakeup'"
+# A stand-in program lists a console and a port: only the port is offered.
+printf '#!/bin/sh\nprintf "/dev/ttyS0 (COM1, the system console)\\n/dev/ttyUSB0 (usb 0403:6001)\\n"\n' >"$tmp/lister"
+chmod +x "$tmp/lister"
+check "completion offers the listed ports but the console" \
+    "(cd '$tmp' && bash -c 'source $completion; COMP_WORDS=($tmp/lister stop -port \"\"); COMP_CWORD=3; _tarvik; test \"\${COMPREPLY[*]}\" = /dev/ttyUSB0')"
+check "completion offers nothing after -resend" \
+    "bash -c 'source $completion; COMP_WORDS=(tarvik stop -resend \"\"); COMP_CWORD=3; _tarvik; test \${#COMPREPLY[@]} = 0'"
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

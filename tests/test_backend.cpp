@@ -53,16 +53,30 @@ TEST(Backend, PortNamesDevicesAndConsoles) {
     int error = 0;
     EXPECT_EQ(plat_open_port("/nonexistent/tty", &error), PLAT_INVALID_HANDLE);
     EXPECT_EQ(error, ENOENT);
-    for (const std::string& path : {pty.name, notes}) {
-        PlatHandle port = plat_open_port(path.c_str(), &error);
+    // Only a terminal is a serial line: /dev/null is a character device too.
+    struct Opened {
+        std::string path;
+        bool character, serial;
+        LineResult brk;
+    } opened[] = {
+        {pty.name, true, true, LINE_DONE},
+        {notes, false, false, LINE_REFUSED},
+        {"/dev/null", true, false, LINE_REFUSED},
+    };
+    for (const Opened& o : opened) {
+        SCOPED_TRACE(o.path);
+        PlatHandle port = plat_open_port(o.path.c_str(), &error);
         ASSERT_NE(port, PLAT_INVALID_HANDLE);
         bool character = false;
         device = 0;
+        struct stat own;
+        ASSERT_EQ(stat(o.path.c_str(), &own), 0);
         EXPECT_TRUE(plat_port_device(port, &character, &device));
-        EXPECT_EQ(character, path == pty.name);
-        EXPECT_EQ(device, path == pty.name ? st.st_rdev : 0u);
+        EXPECT_EQ(character, o.character);
+        EXPECT_EQ(device, own.st_rdev);
+        EXPECT_EQ(plat_is_serial_line(port), o.serial);
         EXPECT_FALSE(plat_pulse_transmitter(port));
-        EXPECT_EQ(plat_break_on(port, &error), path == pty.name ? LINE_DONE : LINE_REFUSED);
+        EXPECT_EQ(plat_break_on(port, &error), o.brk);
         EXPECT_TRUE(plat_close_port(port));
     }
     EXPECT_FALSE(plat_close_port(PLAT_INVALID_HANDLE));

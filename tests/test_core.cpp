@@ -29,10 +29,14 @@ TEST(Commands, BothFlavoursResolveAsDesigned) {
         {"_walking", 2, 0x300, 0x300},
         {"D7_head_only", 2, 0x34F, 0x34F},
         {"D1stop", 2, 0x3AB, 0x3AB},
-        {"D9_walking", 2, 0x309, 0x309},
+        {"D9_walking", 2, 0, 0}, // a direction is a digit 0-7, never another frame
+        {"DX_walking", 2, 0, 0},
+        {"Dstop", 2, 0, 0},
+        {"D", 2, 0, 0},
+        {"D0stop", 2, 0x3AA, 0x3AA},
         {"D3_head_and_upper_body", 2, 0x323, 0x313},
         {"_head_and_upper_body", 2, 0x320, 0x310},
-        {"D\x80stop", 2, 0x3AA - 128 - 48, 0x3AA - 128 - 48}, // the direction byte is signed
+        {"D\x80stop", 2, 0, 0},
         {"D3", 2, 0, 0},
         {"", 3, 0, 0},
         {"wake_up", 3, 0x2C1, 0x2C1},

@@ -82,6 +82,13 @@ TEST(JavaLibrary, EntryPointsOnTheFakePlatform) {
     // Refused ports, and a device that goes away mid-frame.
     fake_reset("port_is_char=0");
     EXPECT_EQ(Java_TarvikDLL_TarvikOpen(env, nullptr, text(u"notes.txt")), -1);
+    fake_reset("port_is_tty=0");
+    EXPECT_EQ(Java_TarvikDLL_TarvikOpen(env, nullptr, text(u"/dev/null")), -1);
+    // A refused break condition keeps the library's result.
+    fake_reset("break_error=25 break_fails_from=1");
+    jlong d = Java_TarvikDLL_TarvikOpen(env, nullptr, text(u"D"));
+    EXPECT_EQ(Java_TarvikDLL_TarvikSend(env, nullptr, d, 0x86, 1, 1), 1);
+    EXPECT_EQ(Java_TarvikDLL_TarvikClose(env, nullptr, d), 1);
     fake_reset("break_error=5 break_fails_from=3");
     jlong c = Java_TarvikDLL_TarvikOpen(env, nullptr, text(u"C"));
     EXPECT_EQ(Java_TarvikDLL_TarvikSend(env, nullptr, c, 0x86, 1, 1), 0);

@@ -73,7 +73,7 @@ const Row rows[] = {
     {NATIVE, "-script FILE -port DIR", "", RUN, 1, O, "tarvik: DIR: Is a directory\n", "", ""},
     {NATIVE, "stop -port /nonexistent/tty", "", RUN, 1, O,
      "tarvik: /nonexistent/tty: No such file or directory\n", "", ""},
-    {NATIVE, "-script DIR -port VCD", "", RUN, 1, "tarvik: error opening file DIR, errno=21\n", "", "", ""},
+    {NATIVE, "-script DIR -port VCD", "", RUN, 1, "tarvik: error opening file DIR, errno=21\n", "tarvik: DIR: Is a directory\n", "", ""},
     {WINE, "/?", "", RUN, 0, "@usage.txt", "", "", ""},
     {WINE, "-version", "", RUN, 0, "tarvik " TARVIK_VERSION "\n", "", "", ""},
     {WINE, "-ports", "", RUN, 0, "*", "", "", ""}, // what QueryDosDevice shows

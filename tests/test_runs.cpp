@@ -35,6 +35,7 @@ TEST(Runs, CommandLinesResolveOptionsAndCodesLikeTheWindowsBuild) {
         {"-", "8f/8", "COM1"},
         {"stop -v2 -x -port P junk", "3aa/12", "P"},
         {"D3_walking -v2 -port P", "303/12", "P"},
+        {"D0stop -v2 -resend 100 -port P", "3aa/12", "P"},
         // clang-format on
     };
     for (const Case& c : cases) {
@@ -63,13 +64,43 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"-h -v2", "", 1, "tarvik: unrecognized command: -h\n", "", ""},
         {"--version", "", 0, "tarvik " TARVIK_VERSION "\n", "", ""},
         {"--help", "", 0, read_file(TARVIK_TESTS_DIR "/expected/usage.txt"), "", ""},
-        {"-script /nonexistent/s", "", 1, "tarvik: error opening file /nonexistent/s, errno=2\n", "",
-         "open COM1 claim lock w0 s100 msg release close"}, // the default port, on the fake
+        // A script that cannot be read is found before any port is opened
+        // (the default one here, on the fake), woken or recorded.
+        {"-script /nonexistent/s", "", 1, "tarvik: error opening file /nonexistent/s, errno=2\n",
+         "tarvik: /nonexistent/s: No such file or directory\n", ""},
+        {"-script /nonexistent/s -port x.vcd", "", 1, "tarvik: error opening file /nonexistent/s, "
+         "errno=2\n", "tarvik: /nonexistent/s: No such file or directory\n", ""},
+        {"-script /nonexistent/s -check", "", 1, "tarvik: error opening file /nonexistent/s, errno=2\n",
+         "tarvik: /nonexistent/s: No such file or directory\n", ""}, // and no summary
         {"-ports", "", 0, "/dev/ttyS0 (COM1)\n", "", ""}, // listed, none opened
         {"-version -port P", "", 1, "tarvik: unrecognized command: -version\n", "", ""},
         {"-commands -port P", "", 1, "tarvik: unrecognized command: -commands\n", "", ""},
         {"0X86", "", 1, "tarvik: unrecognized command: 0X86\n", "", ""},
-        {"walk_forward -v2", "", 1, "tarvik: unrecognized command: walk_forward\n", "", ""},
+        // An unknown name: what may have been meant follows the message.
+        {"walk_forward -v2", "", 1, "tarvik: unrecognized command: walk_forward\n",
+         "tarvik: walk_forward is a MekTarvik v1 command (drop -v2)\n", ""},
+        {"D3_walking -port P", "", 1, "tarvik: unrecognized command: D3_walking\n",
+         "tarvik: D3_walking is a MekTarvik V2 command (add -v2)\n", ""},
+        {"jump -v2", "", 1, "tarvik: unrecognized command: jump\n", "tarvik: jump is a Fuzlo command "
+         "(-pet, not -v2)\n", ""},
+        {"walkforward", "", 1, "tarvik: unrecognized command: walkforward\n",
+         "tarvik: did you mean walk_forward?\n", ""},
+        {"left_arm_ot", "", 1, "tarvik: unrecognized command: left_arm_ot\n", // closest first
+         "tarvik: did you mean left_arm_out, left_arm_up or left_arm_in?\n", ""},
+        {"DX_walking -v2", "", 1, "tarvik: unrecognized command: DX_walking\n", // as the list shows it
+         "tarvik: did you mean D0_walking?\n", ""},
+        {"D9_walking -v2", "", 1, "tarvik: unrecognized command: D9_walking\n",
+         "tarvik: did you mean D0_walking?\n", ""},
+        {"xyzzy -pet", "", 1, "tarvik: unrecognized command: xyzzy\n", "", ""},
+        // Words that are no option are named, and the run goes on; a -port
+        // with nothing after it keeps the default, saying so.
+        {"stop -V2 --v2 -v3 -nowakeup -port P", "", 0, "", "tarvik: ignoring \"-V2\", which is no "
+         "option\ntarvik: ignoring \"--v2\", which is no option\ntarvik: ignoring \"-v3\", which is no "
+         "option\n", "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -port", "", 0, "", "tarvik: -port has no name after it; using COM1\n",
+         "open COM1 claim lock " + F + " release close"},
+        {"stop -nowakeup -port P -port", "", 0, "", "tarvik: -port has no name after it; using P\n",
+         "open P claim lock " + F + " release close"},
         {"-script", "", 1, "tarvik: missing script file name after -script\n", "", ""},
 #ifdef TARVIK_REMOTE
         {"-serve", "", 1, "tarvik: missing [ADDRESS:]PORT after -serve\n", "", ""},
@@ -131,6 +162,8 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
          "open /dev/ttyS1 claim lock " + F + " release close"},
         {"stop -port notes.txt", "port_is_char=0", 1, O, "tarvik: notes.txt: not a serial device\n",
          "open notes.txt close"},
+        {"stop -port /dev/null", "port_is_tty=0", 1, O, "tarvik: /dev/null: not a serial device\n",
+         "open /dev/null claim release close"}, // a character device, but no terminal
         {"stop -port P", "port_in_use=1", 1, O, "tarvik: P: in use by another program\n", "open P claim close"},
         {S + " -port P", "open_fails=1", 1, O, "tarvik: P: error 13\n", "open P"},
 #ifdef TARVIK_REMOTE
@@ -143,11 +176,17 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"stop -port /dev/ttyS0", CONSOLES + "name_limit=10", 1, O, "tarvik: /dev/ttyS0: error 36\n", ""},
         {"stop -port x.vcd", "name_limit=5", 1, O, "tarvik: x.vcd: error 36\n", ""},
         // A device that goes away ends the run (in the second frame of the
-        // script here: 18 changes a frame); one that cannot break is silent.
+        // script here: 18 changes a frame); so does one that refuses the
+        // break condition, its frame not counted as sent.
         {S + " -nowakeup -port P", "break_error=5 break_fails_from=20", 1, W, "tarvik: P: error 5\n",
          "open P claim lock s1 " + F + " s1 " + F + " msg release close"},
-        {"stop -nowakeup -port P", "break_error=25 break_fails_from=1", 0, "", "",
-         "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -v -port P", "break_error=25 break_fails_from=1", 1, "", "tarvik: P: the "
+         "device refused the break condition (error 25); the frame of 0x8e was not sent\ntarvik: 0 "
+         "frames sent, 0 disturbed\n", "open P claim lock " + F + " release close"},
+        {S + " -nowakeup -v -port P", "break_error=25 break_fails_from=20", 1, "", "tarvik: 0.001 s: stop "
+         "(0x8e): 10001110, latest edge 0 us late\ntarvik: P: the device refused the break condition "
+         "(error 25); the frame of 0x8e was not sent\ntarvik: 1 frame sent, 0 disturbed\n",
+         "open P claim lock s1 " + F + " s1 " + F + " release close"},
         // Ctrl-C: the frame being sent finishes, the port is closed, 130.
         {S + " -nowakeup -port P", "interrupt_at_sleep=2", 130, "", "",
          "open P claim lock s1 " + F + " s1 release close"},
@@ -167,6 +206,16 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         EXPECT_EQ(out, c.out);
         EXPECT_EQ(err, c.err);
         EXPECT_EQ(fake_trace(), c.trace);
+    }
+    // -resend takes a whole number from 0 to 100, or nothing is opened.
+    for (const char* value : {"abc", "-1", "1.5", "3x", "99999999999", "101", "", "-v", "+5"}) {
+        SCOPED_TRACE(value);
+        std::string out, err;
+        std::string args = std::string("stop -port P -resend") + (*value ? " " : "") + value;
+        EXPECT_EQ(run_on_fake(args, "", &out, &err), 1);
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err, "tarvik: -resend needs a whole number from 0 to 100\n");
+        EXPECT_EQ(fake_trace(), "");
     }
     std::remove(script.c_str());
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -89,11 +90,20 @@ TEST(Script, LinesDelaysAndCommands) {
         std::string trace;
     } cases[] = {
         {"1000 walk_forward\n500 stop\n", 1, "s1000 86/8 s500 8e/8"},
-        {"100 stop\n200\n", 1, "s100 8e/8 s200 8e/8"},          // number only
-        {"100 walk_forward\nstop\n", 1, "s100 86/8 s100 86/8"}, // name only
-        {"30 stop\n   \t\n", 1, "s30 8e/8 s30 8e/8"},           // blanks
-        {"10 stop\n\n\r\n#5 walk_forward\n", 1, "s10 8e/8"},    // skipped lines
-        {"10 stop\n  # not a comment\n", 1, "s10 8e/8 s10 8e/8"},
+        {"100 stop\n200\n", 1, "s100 8e/8 s200 8e/8"},                 // number only
+        {"100 walk_forward\nstop\n", 1, "s100 86/8 s100 86/8"},        // name only
+        {"30 stop\n   \t\n\r\n20\n", 1, "s30 8e/8 s20 8e/8"},          // blank lines are skipped
+        {"10 stop\n\n\r\n#5 walk_forward\n", 1, "s10 8e/8"},           // skipped lines
+        {"10 stop\n  # indented\n\t#5 walk_forward\n", 1, "s10 8e/8"}, // ... and comments
+        {"\xEF\xBB\xBF"
+         "5 stop\n",
+         1, "s5 8e/8"}, // a byte-order mark is no part of the first line ...
+        {"\xEF\xBB"
+         "5 stop\n",
+         1, ""}, // ... but a part of one is
+        {"5 stop\n\xEF\xBB\xBF"
+         "7 walk_forward\n",
+         1, "s5 8e/8 s5 8e/8"}, // ... and so is one after the start
         {"0 0x3aa\n", 1, "s1 aa/8"},
         {"0 0x3aa\n", 2, "s1 3aa/12"},
         {"0 0x186\n", 1, "s1 86/8"}, // no switch to 12 bits in scripts
@@ -112,10 +122,12 @@ TEST(Script, LinesDelaysAndCommands) {
         {"4294967306 stop\n", 1, "s10 8e/8"},    // the delay wraps at 32 bits
         {pad("5 walk_forward", 49) + "7 stop     \n", 1, "s5 86/8 s7 8e/8"}, // 60 chars
         {pad("5 walk_forward", 49) + "\n", 1, "s5 86/8"},                    // 49 chars
-        {pad("5 walk_forward", 50) + "\n", 1, "s5 86/8"},             // a blank tail is no line
-        {pad("5 walk_forward", 49) + "stop now\n", 1, "s5 86/8"},     // nor a tail of words
-        {pad("5 walk_forward", 48) + "\n  \n", 1, "s5 86/8 s5 86/8"}, // whole: blanks repeat it
-        {pad("5 walk_forward", 48) + "9 stop\n", 1, "s5 86/8"},       // pieces of 49, not 48
+        {pad("5 walk_forward", 50) + "\n", 1, "s5 86/8"},                // a blank tail is no line
+        {pad("5 walk_forward", 49) + "stop now\n", 1, "s5 86/8"},        // nor a tail of words
+        {pad("5 stop", 49) + "# 9 walk_forward\n", 1, "s5 8e/8"},        // nor a commented tail
+        {std::string(49, ' ') + "5 stop\n", 1, "s5 8e/8"},               // a line blank at first
+        {pad("5 walk_forward", 48) + "\n200\n", 1, "s5 86/8 s200 86/8"}, // whole
+        {pad("5 walk_forward", 48) + "9 stop\n", 1, "s5 86/8"},          // pieces of 49, not 48
         {"5 stop\n#" + std::string(48, 'x') + "0 walk_forward " + std::string(60, 'y') + "\n", 1,
          "s5 8e/8"}, // a long comment, whatever its pieces hold
         {"50 walk_forward\n50 0x0x\n50 0x-0x\n50 0x0xg\n", 1,
@@ -157,10 +169,105 @@ TEST(Script, UnreadableFiles) {
     EXPECT_EQ(p.status, 1);
 #ifndef _WIN32
     // Opens, but every read fails (address 0 is not mapped): a read error,
-    // not the end of the script.
+    // not the end of the script, found before the port is opened.
     p = play("", 1, "/proc/self/mem");
     EXPECT_EQ(p.printed, "tarvik: error reading file /proc/self/mem, errno=5\n");
     EXPECT_EQ(p.status, 1);
-    EXPECT_EQ(p.trace, "msg"); // no frame
+    EXPECT_EQ(p.trace, "");
 #endif
+}
+
+namespace {
+
+void collect(void* context, int line, const char* message) {
+    std::string* told = static_cast<std::string*>(context);
+    *told += std::to_string(line) + ": " + message + "\n";
+}
+
+} // namespace
+
+// What may be wrong with a line: the remote's check hears of it line by
+// line, -check says it on standard error (an unknown name only with what may
+// have been meant: the fixed message is on standard output), and both
+// count the same frames and time.
+TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
+    const std::string file = temp_path("problems.txt");
+    struct Case {
+        std::string text;
+        int model;
+        std::string told; // to the remote's check
+        std::string err;  // -check's words, after "tarvik: FILE line "
+        int status, frames;
+    } cases[] = {
+        {"10 turn_left\nright_arm_up\n", 1,
+         "2: no delay before \"right_arm_up\": the line repeats turn_left (write \"0 "
+         "right_arm_up\")\n",
+         "2: no delay before \"right_arm_up\": the line repeats turn_left (write \"0 "
+         "right_arm_up\")\n",
+         0, 2},
+        {"right_arm_up now\n10 stop\n", 1,
+         "1: no delay before \"right_arm_up\": nothing before it to repeat, the line is skipped "
+         "(write \"0 right_arm_up\")\n",
+         "1: no delay before \"right_arm_up\": nothing before it to repeat, the line is skipped "
+         "(write \"0 right_arm_up\")\n",
+         0, 1},
+        {"200\n10 stop\n  300 \n", 1,
+         "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
+         "3: \"300\" has no command: the line repeats stop\n",
+         "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
+         "3: \"300\" has no command: the line repeats stop\n",
+         0, 2},
+        {pad("5 walk_forward", 49) + "7 stop\n", 1,
+         "1: longer than 49 characters: the player reads the rest as lines of their own\n",
+         "1: longer than 49 characters: the player reads the rest as lines of their own\n", 0, 2},
+        {"5 walkforward\n5 walk_forward\n", 1,
+         "1: unrecognized command: walkforward (did you mean walk_forward?)\n",
+         "1: did you mean walk_forward?\n", 1, 1},
+        {"5 walk_forward\n", 2,
+         "1: unrecognized command: walk_forward (walk_forward is a MekTarvik v1 command)\n",
+         "1: walk_forward is a MekTarvik v1 command (drop -v2)\n", 1, 0},
+        {"5 D9_walking\n5 xyzzy\n", 2,
+         "1: unrecognized command: D9_walking (did you mean D0_walking?)\n"
+         "2: unrecognized command: xyzzy\n",
+         "1: did you mean D0_walking?\n", 1, 0},
+        {"\xEF\xBB\xBF# " + std::string(60, 'x') + "\n  \n\t# 5 x\n5 stop\n", 1, "", "", 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        std::string told;
+        int frames = -1;
+        double seconds = -1;
+        EXPECT_EQ(check_script_text(c.text.data(), c.text.size(), c.model, true, collect, &told,
+                                    &frames, &seconds),
+                  c.status);
+        EXPECT_EQ(told, c.told);
+        EXPECT_EQ(frames, c.frames);
+        // -check of the same text as a file.
+        write_file(file, c.text);
+        const char* flags[] = {"", "", " -v2", " -pet"};
+        std::string out, err;
+        EXPECT_EQ(run_on_fake("-script " + file + flags[c.model] + " -check", "", &out, &err),
+                  c.status);
+        std::string expected_err, line;
+        std::istringstream lines(c.err);
+        while (std::getline(lines, line))
+            expected_err += "tarvik: " + file + " line " + line + "\n";
+        EXPECT_EQ(err, expected_err);
+        char summary[64];
+        std::snprintf(summary, sizeof summary, "; %.3f s in all\n", seconds);
+        std::string last = out.substr(out.rfind('\n', out.size() - 2) + 1);
+        EXPECT_EQ(last.rfind(std::to_string(frames) + " frame", 0), 0u);
+        EXPECT_EQ(last.substr(last.size() - std::strlen(summary)), summary);
+    }
+    // Playing, a line without a delay and what an unknown name may have
+    // meant are said; a line with only a delay is a plain repeat.
+    write_file(file, "10 turn_left\nright_arm_up\n200\n5 walkforward\n");
+    std::string out, err;
+    EXPECT_EQ(run_on_fake("-script " + file + " -nowakeup -port P", "", &out, &err), 0);
+    EXPECT_EQ(out, "tarvik: unrecognized command: walkforward\n");
+    EXPECT_EQ(err, "tarvik: " + file +
+                       " line 2: no delay before \"right_arm_up\": the line repeats turn_left "
+                       "(write \"0 right_arm_up\")\ntarvik: " +
+                       file + " line 4: did you mean walk_forward?\n");
+    std::remove(file.c_str());
 }

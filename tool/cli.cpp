@@ -2,10 +2,10 @@
 
 #include "../platform/platform.h"
 #include "../player/command.h"
+#include "../player/hint.h"
 #include "../player/script.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -96,12 +96,38 @@ bool timer_can_do_1ms() {
     return true;
 }
 
-void apply_options(int argc, char** argv, RunSettings* s) {
+// A word of our own on standard error; standard output keeps the fixed texts.
+void say(const char* what, const char* word = "") {
+    std::fflush(stdout);
+    std::fprintf(stderr, what, word);
+}
+
+// A whole number from 0 to 100, digits only.
+bool read_resend(const char* text, int* times) {
+    int n = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9' || p - text >= 3)
+            return false;
+        n = n * 10 + (*p - '0');
+    }
+    if (text[0] == '\0' || n > 100)
+        return false;
+    *times = n;
+    return true;
+}
+
+// The arguments after the command (argv[0] here); false when the run cannot
+// go on. The word after -script and -serve is theirs: compared like the
+// others, as it always was, but no warning when it is no option.
+bool apply_options(int argc, char** argv, RunSettings* s) {
+    bool takes_word = equals(argv[0], "-script") || equals(argv[0], "-serve");
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (equals(arg, "-port")) {
             if (i + 1 < argc)
                 s->port_name = argv[++i];
+            else
+                say("tarvik: -port has no name after it; using %s\n", s->port_name);
         } else if (equals(arg, "-v2")) {
             s->model = MODEL_V2;
         } else if (equals(arg, "-pet")) {
@@ -115,10 +141,22 @@ void apply_options(int argc, char** argv, RunSettings* s) {
         } else if (equals(arg, "-v")) {
             s->verbose = true;
         } else if (equals(arg, "-resend")) {
-            if (i + 1 < argc)
-                s->resend = std::atoi(argv[++i]);
+            if (i + 1 >= argc || !read_resend(argv[++i], &s->resend)) {
+                say("tarvik: -resend needs a whole number from 0 to 100\n");
+                return false;
+            }
+        } else if (i > 1 || !takes_word) {
+            say("tarvik: ignoring \"%s\", which is no option\n", arg);
         }
     }
+    return true;
+}
+
+// What may have been meant, after the unrecognised-command message.
+void hint_unknown(const char* name, RobotModel model) {
+    char hint[200];
+    if (command_hint(name, model, true, hint, sizeof hint))
+        say("tarvik: %s\n", hint);
 }
 
 } // namespace
@@ -144,7 +182,8 @@ int tarvik_main(int argc, char** argv, ServeRemote serve) {
     s.resend = 0;
     s.listen = nullptr;
     // Options first (argv[1] is the command and is never one of them).
-    apply_options(argc - 1, argv + 1, &s);
+    if (!apply_options(argc - 1, argv + 1, &s))
+        return 1;
 
     const char* command = argv[1];
     s.name = command;
@@ -163,6 +202,7 @@ int tarvik_main(int argc, char** argv, ServeRemote serve) {
         }
         s.script_path = argv[2];
     } else if (!read_command(command, &s.model, &s.code)) {
+        hint_unknown(command, s.model);
         return 1;
     }
     if (s.check)

@@ -1,10 +1,14 @@
-# bash completion for tarvik: options, the command names of the model chosen
-# so far on the command line, file names after -script, devices after -port.
+# bash completion for tarvik: options, the command names of the model the
+# line chooses (-v2 or -pet anywhere on it, before the cursor or after),
+# file names after -script, the machine's ports and recordings after -port.
 
 _tarvik_names() {
-    local list=-commands word
-    for word in "${COMP_WORDS[@]}"; do
-        case $word in
+    local list=-commands i
+    for ((i = 2; i < ${#COMP_WORDS[@]}; i++)); do
+        case ${COMP_WORDS[i-1]} in
+        -port | -resend | -script | -serve) continue ;; # a value, not an option
+        esac
+        case ${COMP_WORDS[i]} in
         -v2) list=-commandsv2 ;;
         -pet) list=-commandspet ;;
         esac
@@ -28,8 +32,8 @@ _tarvik() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     COMPREPLY=()
     case $prev in
-    -serve)
-        return # an address and port: nothing to offer
+    -serve | -resend)
+        return # an address and port, a number: nothing to offer
         ;;
     -script)
         compopt -o filenames 2>/dev/null
@@ -37,9 +41,12 @@ _tarvik() {
         return
         ;;
     -port)
+        # The ports the program lists (it opens none to list them), never the
+        # system console; and recordings.
+        local ports
+        ports=$("${COMP_WORDS[0]}" -ports 2>/dev/null | grep -v 'the system console' | cut -d' ' -f1)
         compopt -o filenames 2>/dev/null
-        COMPREPLY=($(compgen -f -- "${cur:-/dev/}" | grep -E '^/dev/(tty(S|USB|ACM|AMA)|rfcomm|lirc)|\.vcd$'))
-        [ ${#COMPREPLY[@]} -eq 0 ] && COMPREPLY=($(compgen -f -- "$cur"))
+        COMPREPLY=($(compgen -W "$ports" -- "$cur") $(compgen -f -X '!*.[vV][cC][dD]' -- "$cur"))
         return
         ;;
     esac
