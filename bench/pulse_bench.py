@@ -365,8 +365,10 @@ def main():
              ("plain, all cores loaded", False, True, None, False),
              ("mmtimer, idle", True, False, None, False),
              ("mmtimer, all cores loaded", True, True, None, False)]
+    daemons = (shutil.which("dbus-daemon"), "/usr/lib/polkit-1/polkitd", "/usr/libexec/rtkit-daemon")
+    with_rtkit = all(p and os.access(p, os.X_OK) for p in daemons)
     if os.geteuid() == 0 and not args.root_only:
-        for name, rtkit in (("nobody", False), ("nobody with RTKit", True)):
+        for name, rtkit in (("nobody", False), ("nobody with RTKit", True))[:1 + with_rtkit]:
             cases += [(name + ", idle", False, False, "nobody", rtkit),
                       (name + ", all cores loaded", False, True, "nobody", rtkit)]
     results = []
