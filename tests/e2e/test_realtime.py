@@ -4,6 +4,7 @@ with a test rule seen only in its own mount namespace, rtkit-daemon), and
 the package that grants realtime to the group tarvik."""
 
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -91,7 +92,8 @@ def rtkit_bus():
         bus = subprocess.Popen([DBUS_DAEMON, "--config-file=" + config, "--nofork",
                                 "--print-address"], stdout=subprocess.PIPE)
         daemons.append(bus)
-        bus.stdout.readline()  # listening
+        if not select.select([bus.stdout], [], [], 60 * SLOWDOWN)[0] or not bus.stdout.readline():
+            pytest.fail("dbus-daemon did not start")
         os.chmod(socket, 0o666)
         # The rule is seen by this polkitd alone: the machine's /etc stays.
         daemons.append(subprocess.Popen(
