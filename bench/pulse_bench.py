@@ -3,9 +3,12 @@
 
 Plays a script of 12-bit frames of varied codes to a pseudo-terminal with
 bench/ioctl_recorder.c preloaded, which stamps every TIOCSBRK / TIOCCBRK
-with CLOCK_MONOTONIC just before and after the real call. Four cases: the
-plain mode and "-mmtimer", each on an idle machine and with every core kept
-busy by spinning processes. Writes a Markdown report and a PNG plot.
+with CLOCK_MONOTONIC just before and after the real call. Four cases as
+root: the plain mode and "-mmtimer", each on an idle machine and with every
+core kept busy by spinning processes; then the plain mode as a user without
+realtime rights (nobody), without RTKit and with RTKit on a private system
+bus, idle and loaded (root, with dbus-daemon, polkitd and rtkit installed).
+Writes a Markdown report and a PNG plot.
 
     python3 bench/pulse_bench.py --build build --out docs/timing.md
 """
@@ -13,7 +16,9 @@ import argparse
 import os
 import platform
 import pty
+import pwd
 import random
+import shutil
 import signal
 import subprocess
 import sys
@@ -56,28 +61,127 @@ def spinners(count):
     return [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(count)]
 
 
-def run_case(tarvik, recorder, codes, mm_timer, loaded):
+BUS_CONFIG = """<busconfig>
+  <type>system</type>
+  <listen>unix:path=%s</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
+  </policy>
+</busconfig>
+"""
+RTKIT_RULE = """polkit.addRule(function(action, subject) {
+    if (action.id == "org.freedesktop.RealtimeKit1.acquire-real-time")
+        return polkit.Result.YES;
+});
+"""
+NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
+
+
+def wait_for_name(address, name):
+    for _ in range(600):
+        answer = subprocess.run(
+            ["busctl", "--address=" + address, "call", "org.freedesktop.DBus",
+             "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner", "s", name],
+            capture_output=True, text=True, timeout=30)
+        if answer.stdout.strip() == "b true":
+            return
+        time.sleep(0.1)
+    raise RuntimeError("%s never came on the bus" % name)
+
+
+def start_rtkit_bus(workdir):
+    """A private system bus with polkit (a rule granting RTKit's action, seen
+    only in polkitd's own mount namespace) and RTKit, as a desktop session
+    has them: (address, daemons). Nothing of the machine's own changes."""
+    socket = os.path.join(workdir, "bus")
+    config = os.path.join(workdir, "bus.conf")
+    rules = os.path.join(workdir, "rules.d")
+    os.mkdir(rules)
+    os.chmod(rules, 0o755)
+    with open(config, "w") as f:
+        f.write(BUS_CONFIG % socket)
+    with open(os.path.join(rules, "50-tarvik-bench.rules"), "w") as f:
+        f.write(RTKIT_RULE)
+    address = "unix:path=" + socket
+    env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "env": env}
+    daemons = [subprocess.Popen([shutil.which("dbus-daemon"), "--config-file=" + config,
+                                 "--nofork", "--print-address"], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL)]
+    try:
+        daemons[0].stdout.readline()
+        os.chmod(socket, 0o666)
+        daemons.append(subprocess.Popen(
+            ["unshare", "-m", "--propagation", "private", "sh", "-c",
+             'mount --bind "$0" /etc/polkit-1/rules.d && exec /usr/lib/polkit-1/polkitd --no-debug',
+             rules], **quiet))
+        wait_for_name(address, "org.freedesktop.PolicyKit1")
+        daemons.append(subprocess.Popen(
+            ["/usr/libexec/rtkit-daemon", "--stderr", "--no-canary", "--no-drop-privileges",
+             "--no-chroot", "--no-limit-resources"], **quiet))
+        wait_for_name(address, "org.freedesktop.RealtimeKit1")
+    except Exception:
+        stop_daemons(daemons)
+        raise
+    return address, daemons
+
+
+def stop_daemons(daemons):
+    for daemon in reversed(daemons):
+        if daemon.poll() is None:
+            daemon.terminate()
+            try:
+                daemon.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                daemon.kill()
+                daemon.wait(timeout=10)
+
+
+def run_case(tarvik, recorder, codes, mm_timer, loaded, user=None, rtkit=False):
+    """One case: the frames as root, or as user (nobody, without realtime
+    rights), then with RTKit on a private bus or with no bus at all."""
     workdir = tempfile.mkdtemp(prefix="tarvik-bench-")
+    os.chmod(workdir, 0o777)  # the user writes the ioctl log
     script = os.path.join(workdir, "script.txt")
     log = os.path.join(workdir, "ioctl.log")
     with open(script, "w") as f:
         f.writelines("0 0x%03x\n" % c for c in codes)
+    os.chmod(script, 0o644)
+    # setpriv, preloaded too, would create the log as root, closed to the user.
+    open(log, "w").close()
+    os.chmod(log, 0o666)
     master, slave = pty.openpty()
     port = os.ttyname(slave)
-    load = spinners(os.cpu_count() or 1) if loaded else []
+    if user:
+        os.chown(port, pwd.getpwnam(user).pw_uid, -1)
+    daemons = []
+    load = []
     try:
+        env = dict(os.environ, LD_PRELOAD=recorder, TARVIK_IOCTL_LOG=log)
+        if user:
+            address = "unix:path=" + os.path.join(workdir, "no-bus")
+            if rtkit:
+                address, daemons = start_rtkit_bus(workdir)
+            env["DBUS_SYSTEM_BUS_ADDRESS"] = address
+        load = spinners(os.cpu_count() or 1) if loaded else []
         time.sleep(0.2 if loaded else 0)
-        args = [tarvik, "-script", script, "-v2", "-nowakeup", "-port", port]
+        args = [tarvik, "-script", script, "-v2", "-nowakeup", "-v", "-port", port]
         if mm_timer:
             args.append("-mmtimer")
-        env = dict(os.environ, LD_PRELOAD=recorder, TARVIK_IOCTL_LOG=log)
-        child = subprocess.Popen(args, env=env, stdout=subprocess.PIPE)
-        out = child.stdout.read().decode(errors="replace")
-        _, status, usage = os.wait4(child.pid, 0)
+        if user:
+            args = NOBODY + args
+        with tempfile.TemporaryFile() as err_file:
+            child = subprocess.Popen(args, env=env, stdout=subprocess.PIPE, stderr=err_file)
+            out = child.stdout.read().decode(errors="replace")
+            _, status, usage = os.wait4(child.pid, 0)
+            err_file.seek(0)
+            err = err_file.read().decode(errors="replace")
     finally:
         for p in load:
             p.send_signal(signal.SIGKILL)
             p.wait()
+        stop_daemons(daemons)
         os.close(master)
         os.close(slave)
     calls = []
@@ -85,12 +189,18 @@ def run_case(tarvik, recorder, codes, mm_timer, loaded):
         for line in f:
             kind, before, after = line.split()
             calls.append((kind, int(before), int(after)))
-    for path in (script, log):
-        os.remove(path)
-    os.rmdir(workdir)
+    shutil.rmtree(workdir)
 
     result = {"frames": 0, "wrong": 0, "errors": [], "lead": [], "ioctl": [], "frame_ns": 0}
     result["warnings"] = [l for l in out.splitlines() if l]
+    # The program's own frame check: "tarvik: N frames sent, M disturbed".
+    result["disturbed"] = 0
+    result["route"] = "?"
+    for line in err.splitlines():
+        if line.endswith(" disturbed") and "frames sent" in line:
+            result["disturbed"] = int(line.split()[-2])
+        elif line.startswith("tarvik: realtime: "):
+            result["route"] = line[len("tarvik: realtime: "):]
     result["ioctl"] = [(after - before) / 1000 for _, before, after in calls]
     for i, code in enumerate(codes):
         frame = calls[i * CHANGES_PER_FRAME:(i + 1) * CHANGES_PER_FRAME]
@@ -142,8 +252,8 @@ def machine():
 
 def row(name, r):
     e = [abs(x) for x in r["errors"]]
-    return "| %s | %d | %d | %.2f | %.2f | %.1f | %.1f / %.1f | %.1f / %.1f / %.1f | %.0f %% |" % (
-        name, r["frames"], r["wrong"],
+    return "| %s | %s | %d | %d | %d | %.2f | %.2f | %.1f | %.1f / %.1f | %.1f / %.1f / %.1f | %.0f %% |" % (
+        name, r["route"], r["frames"], r["disturbed"], r["wrong"],
         percentile(e, 50), percentile(e, 99), max(e) if e else float("nan"),
         percentile(r["lead"], 50), max(r["lead"]) if r["lead"] else float("nan"),
         percentile(r["ioctl"], 50), percentile(r["ioctl"], 99),
@@ -201,9 +311,10 @@ NOTES = """
 
 
 TABLE_HEAD = (
-    "| case | frames | decode wrong | bit/separator error p50 (µs) | p99 | max | "
+    "| case | realtime | frames | disturbed (own check) | decode wrong | "
+    "bit/separator error p50 (µs) | p99 | max | "
     "lead-in excess p50 / max (µs) | ioctl call p50 / p99 / max (µs) | CPU per frame time |\n"
-    "|---|---|---|---|---|---|---|---|---|")
+    "|---|---|---|---|---|---|---|---|---|---|---|")
 
 
 def plot(results, png):
@@ -242,17 +353,27 @@ def main():
     parser.add_argument("--frames", type=int, default=200, help="frames per case (at least 100)")
     parser.add_argument("--out", default="docs/timing.md", help="Markdown report to write")
     parser.add_argument("--seed", type=int, default=1200)
+    parser.add_argument("--root-only", action="store_true",
+                        help="leave out the cases of a user without realtime rights")
     args = parser.parse_args()
 
     tarvik = os.path.abspath(os.path.join(args.build, "tarvik"))
     recorder = os.path.abspath(os.path.join(args.build, "libtarvik_ioctl_recorder.so"))
     rng = random.Random(args.seed)
     codes = [rng.randrange(0x1000) for _ in range(args.frames)]
-    cases = [("plain, idle", False, False), ("plain, all cores loaded", False, True),
-             ("mmtimer, idle", True, False), ("mmtimer, all cores loaded", True, True)]
+    cases = [("plain, idle", False, False, None, False),
+             ("plain, all cores loaded", False, True, None, False),
+             ("mmtimer, idle", True, False, None, False),
+             ("mmtimer, all cores loaded", True, True, None, False)]
+    daemons = (shutil.which("dbus-daemon"), "/usr/lib/polkit-1/polkitd", "/usr/libexec/rtkit-daemon")
+    with_rtkit = all(p and os.access(p, os.X_OK) for p in daemons)
+    if os.geteuid() == 0 and not args.root_only:
+        for name, rtkit in (("nobody", False), ("nobody with RTKit", True))[:1 + with_rtkit]:
+            cases += [(name + ", idle", False, False, "nobody", rtkit),
+                      (name + ", all cores loaded", False, True, "nobody", rtkit)]
     results = []
-    for name, mm, loaded in cases:
-        r = run_case(tarvik, recorder, codes, mm, loaded)
+    for name, mm, loaded, user, rtkit in cases:
+        r = run_case(tarvik, recorder, codes, mm, loaded, user, rtkit)
         results.append((name, r))
         print(row(name, r), flush=True)
         if r["warnings"]:
@@ -273,7 +394,12 @@ def main():
                 "lengths (1 unit = 833.33 µs); the lead-in is shown apart, since its first "
                 "switch lies before the frame's anchoring reading. Loaded: one spinning "
                 "process per core. CPU is the program's user + system time over the time "
-                "its frames lasted.\n\n" % args.frames)
+                "its frames lasted. Realtime is the route the run got (`-v`); disturbed, "
+                "the frames the program's own check reported (a line change more than a "
+                "quarter unit late). The `nobody` cases run as that user (`setpriv`), "
+                "without a system bus or with RTKit on a private one (its own dbus-daemon, "
+                "polkitd with a rule granting RTKit's action, rtkit-daemon).\n\n"
+                % args.frames)
         f.write(TABLE_HEAD + "\n")
         for name, r in results:
             f.write(row(name, r) + "\n")

@@ -4,6 +4,19 @@
 
 #include <cstdio>
 
+// High enough to preempt busy user processes, below the kernel's threaded
+// interrupt handlers (50) so the serial driver still runs. The benchmark in
+// bench/ compares builds made with other values.
+#ifndef TARVIK_FIFO_PRIORITY
+#define TARVIK_FIFO_PRIORITY 49
+#endif
+const int REALTIME_PRIORITY = TARVIK_FIFO_PRIORITY;
+
+int direct_priority() {
+    int limit = plat_realtime_limit();
+    return limit > 0 && limit < REALTIME_PRIORITY ? limit : REALTIME_PRIORITY;
+}
+
 namespace {
 
 // True when the thread's own priority was raised.
@@ -11,7 +24,7 @@ bool raise_priorities(bool report) {
     long error = 0;
     if (!plat_raise_process_priority(&error) && report)
         std::printf("Warning: cannot set the process realtime priority class: err=%ld\n", error);
-    bool raised = plat_raise_thread_priority(&error);
+    bool raised = plat_raise_thread_priority(direct_priority(), &error);
     if (!raised && report)
         std::printf("Warning: cannot set thread priority to time critical: err=%ld\n", error);
     return raised;

@@ -22,6 +22,12 @@ struct FrameResult {
 
 FrameResult send_frame(Port* port, command_code code, RobotModel model, bool report);
 
+// The realtime priority a frame asks for: ours, or the highest the user's
+// limit allows when that is lower but above 0 (a user granted 20 by the
+// system's limits would otherwise get none).
+int direct_priority();
+extern const int REALTIME_PRIORITY;
+
 // A frame as data: its pulse lengths in units, the line alternating from
 // break on (8, then per bit 4 or 1 off and 1 on). Returns the count: 17 for
 // 8-bit frames, 25 for 12-bit ones.

@@ -102,7 +102,9 @@ void plat_lock_memory();
 // priorities: raising fails with the system's error number in *error.
 void plat_rest_before_frame();
 bool plat_raise_process_priority(long* error);
-bool plat_raise_thread_priority(long* error);
+// The thread at a realtime priority (SCHED_FIFO on Linux; Windows has its
+// own single level and takes no number).
+bool plat_raise_thread_priority(int priority, long* error);
 // Back to normal priorities (not to whatever they were before); true when
 // the thread's own priority was restored.
 bool plat_leave_frame_priority();
@@ -117,6 +119,25 @@ struct PlatCpuSet {
 void plat_pin_thread(PlatCpuSet* saved);
 // Gives the thread back the processors it had before plat_pin_thread.
 void plat_unpin_thread(const PlatCpuSet* saved);
+// Realtime for a run's sending thread, decided once per run. The highest
+// SCHED_FIFO priority the user's resource limit allows (RLIMIT_RTPRIO: 0
+// for most users; 99 when unlimited), or -1 on a system without these
+// routes (Windows), whose frames raise themselves as they always have.
+int plat_realtime_limit();
+// Whether the calling thread may have SCHED_FIFO at the priority: tried,
+// then back to normal.
+bool plat_realtime_allowed(int priority);
+// RTKit, the system bus's service that grants realtime to users without
+// the right to it. The highest priority it grants (MaxRealtimePriority) ...
+enum RtkitAnswer { RTKIT_OK, RTKIT_REFUSED, RTKIT_ABSENT, RTKIT_NO_BUS };
+RtkitAnswer plat_rtkit_max_priority(int* max);
+// ... and the calling thread made realtime at the priority for good
+// (SCHED_RR), after lowering the process's RLIMIT_RTTIME to what the
+// service asks. It limits each user to a few requests a minute: ask once.
+RtkitAnswer plat_rtkit_make_realtime(int priority);
+// The calling thread keeps the realtime it holds: its frames neither raise
+// nor lower it (nor the nice value, which realtime threads do not use).
+void plat_keep_realtime();
 
 // Finest period of the periodic timer, in whole milliseconds.
 bool plat_timer_min_period_ms(unsigned* ms);

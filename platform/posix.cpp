@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <linux/lirc.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <string>
@@ -30,13 +31,6 @@
 namespace {
 
 const std::int64_t NANOSECONDS = 1000000000;
-// High enough to preempt busy user processes, below the kernel's threaded
-// interrupt handlers (50) so the serial driver still runs. The benchmark in
-// bench/ compares builds made with other values.
-#ifndef TARVIK_FIFO_PRIORITY
-#define TARVIK_FIFO_PRIORITY 49
-#endif
-const int FRAME_FIFO_PRIORITY = TARVIK_FIFO_PRIORITY;
 const int WAKEUP_LIMIT_MS = 1000;
 
 // "COM1".."COM256" name the first serial ports, as Windows programs expect.
@@ -111,6 +105,15 @@ void rest_before_realtime() {
         while (nanosleep(&t, &t) != 0 && errno == EINTR) {
         }
     }
+}
+
+// The thread that holds realtime for the whole run (RTKit's grant): its
+// frames leave its scheduling as it is.
+bool realtime_kept;
+pthread_t keeping_thread;
+
+bool keeps_realtime() {
+    return realtime_kept && pthread_equal(keeping_thread, pthread_self());
 }
 
 volatile sig_atomic_t caught_signal;
@@ -441,6 +444,8 @@ void plat_lock_memory() {
 // Linux's nice value is per thread: this raises the frame's thread alone,
 // never a host program's other threads.
 bool plat_raise_process_priority(long* error) {
+    if (keeps_realtime())
+        return true;
     if (setpriority(PRIO_PROCESS, 0, -20) != 0) {
         *error = errno;
         return false;
@@ -452,12 +457,16 @@ void plat_rest_before_frame() {
     rest_before_realtime();
 }
 
-bool plat_raise_thread_priority(long* error) {
+bool plat_raise_thread_priority(int priority, long* error) {
     sched_param p;
     std::memset(&p, 0, sizeof p);
-    p.sched_priority = FRAME_FIFO_PRIORITY;
-    if (sched_setscheduler(0, SCHED_FIFO, &p) != 0) {
-        *error = errno;
+    p.sched_priority = priority;
+    // A kept grant is only checked: RTKit takes it back from threads it
+    // finds starving the machine.
+    bool kept = keeps_realtime();
+    if (kept ? (sched_getscheduler(0) & ~SCHED_RESET_ON_FORK) != SCHED_RR
+             : sched_setscheduler(0, SCHED_FIFO, &p) != 0) {
+        *error = kept ? EPERM : errno;
         return false;
     }
     budget.in_frame = true;
@@ -469,7 +478,7 @@ bool plat_leave_frame_priority() {
     setpriority(PRIO_PROCESS, 0, 0);
     sched_param p;
     std::memset(&p, 0, sizeof p);
-    bool restored = sched_setscheduler(0, SCHED_OTHER, &p) == 0;
+    bool restored = keeps_realtime() || sched_setscheduler(0, SCHED_OTHER, &p) == 0;
     if (budget.in_frame) {
         budget.frame_end = plat_counter();
         budget.had_frame = true;
@@ -502,6 +511,41 @@ void plat_unpin_thread(const PlatCpuSet* saved) {
     std::memcpy(&own, saved->cpus, sizeof own);
     sched_setaffinity(0, sizeof own, &own);
 }
+
+int plat_realtime_limit() {
+    rlimit limit;
+    if (getrlimit(RLIMIT_RTPRIO, &limit) != 0)
+        return 0;
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 99
+               ? 99
+               : static_cast<int>(limit.rlim_cur);
+}
+
+bool plat_realtime_allowed(int priority) {
+    sched_param p;
+    std::memset(&p, 0, sizeof p);
+    p.sched_priority = priority;
+    if (sched_setscheduler(0, SCHED_FIFO, &p) != 0)
+        return false;
+    p.sched_priority = 0;
+    sched_setscheduler(0, SCHED_OTHER, &p);
+    return true;
+}
+
+void plat_keep_realtime() {
+    keeping_thread = pthread_self();
+    realtime_kept = true;
+}
+
+#ifndef TARVIK_RTKIT
+// Built without sd-bus: no way to the system bus.
+RtkitAnswer plat_rtkit_max_priority(int*) {
+    return RTKIT_NO_BUS;
+}
+RtkitAnswer plat_rtkit_make_realtime(int) {
+    return RTKIT_NO_BUS;
+}
+#endif
 
 bool plat_timer_min_period_ms(unsigned* ms) {
     timespec res;

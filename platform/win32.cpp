@@ -303,7 +303,8 @@ bool plat_raise_process_priority(long* error) {
     return false;
 }
 
-bool plat_raise_thread_priority(long* error) {
+// One level, time-critical, whatever the number.
+bool plat_raise_thread_priority(int, long* error) {
     if (SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL))
         return true;
     *error = static_cast<long>(GetLastError());
@@ -321,6 +322,21 @@ void plat_pin_thread(PlatCpuSet* saved) {
 }
 
 void plat_unpin_thread(const PlatCpuSet*) {}
+
+// None of Linux's routes to realtime: each frame raises itself, as always.
+int plat_realtime_limit() {
+    return -1;
+}
+bool plat_realtime_allowed(int) {
+    return true;
+}
+RtkitAnswer plat_rtkit_max_priority(int*) {
+    return RTKIT_NO_BUS;
+}
+RtkitAnswer plat_rtkit_make_realtime(int) {
+    return RTKIT_NO_BUS;
+}
+void plat_keep_realtime() {}
 
 bool plat_timer_min_period_ms(unsigned* ms) {
     TIMECAPS caps;

@@ -2,6 +2,7 @@
 
 #include "../core/port.h"
 #include "../core/timing.h"
+#include "realtime.h"
 #include "script.h"
 #include "send.h"
 
@@ -24,6 +25,10 @@ bool begin_run(const RunSettings& settings, Port* port, int* status) {
         report_open_failure(failure);
         return false; // a port that cannot be opened is a failure, not success
     }
+    // Before the wake-up, whose pause would otherwise hold a slow answer up.
+    // The remote's sender thread asks for its own.
+    if (!settings.listen)
+        take_realtime(port, settings.verbose);
     plat_lock_memory();
     // From here on an interruption lets the current frame finish, so the
     // line is left off, and ends the run with the port closed.

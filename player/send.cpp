@@ -67,6 +67,10 @@ void start_frame_checks(bool verbose, int resend) {
     checks.refusal_told = false;
 }
 
+bool describing_frames() {
+    return checks.verbose;
+}
+
 void report_frame_checks() {
     if (checks.verbose || checks.disturbed > 0)
         std::fprintf(stderr, "tarvik: %d frame%s sent, %d disturbed\n", checks.frames,

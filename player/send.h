@@ -16,6 +16,8 @@ void report_open_failure(const PortFailure& failure);
 // Checks of the frames sent: -v describes each one, -resend sends a
 // disturbed one again (at most that many times). Counted from here on.
 void start_frame_checks(bool verbose, int resend);
+// Whether -v asked for every frame to be described.
+bool describing_frames();
 // How many frames went out and how many were disturbed, when any were (or
 // with -v).
 void report_frame_checks();

@@ -183,5 +183,8 @@ void install_routes(httplib::Server* server, const Access* access, RobotModel mo
     server->Post("/api/stop", [](const httplib::Request&, httplib::Response& res) {
         reply(res, 200, json{{"stopped", sender_stop_script()}});
     });
+    server->Get("/api/status", [](const httplib::Request&, httplib::Response& res) {
+        reply(res, 200, json{{"realtime", sender_realtime()}});
+    });
     server->Get("/api/events", stream_events);
 }

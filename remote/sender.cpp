@@ -1,6 +1,7 @@
 #include "sender.h"
 
 #include "../core/timing.h"
+#include "../player/realtime.h"
 #include "../player/script.h"
 #include "../player/send.h"
 #include "events.h"
@@ -40,6 +41,8 @@ std::atomic<bool> stop_script;
 std::thread thread;
 Port* sender_port;
 std::int64_t started;
+std::string realtime; // the sender thread's route, as -v tells it
+bool realtime_taken;
 
 // A script's names are cut at 49 bytes, possibly inside a UTF-8 character:
 // such bytes are replaced, not taken for an error.
@@ -107,7 +110,12 @@ void play(const Job& job) {
 }
 
 void sender_loop() {
+    char route[64];
+    describe_realtime(take_realtime(sender_port, describing_frames()), route, sizeof route);
     std::unique_lock<std::mutex> lock(mutex);
+    realtime = route;
+    realtime_taken = true;
+    finished.notify_all();
     for (;;) {
         wake.wait(lock, [] { return quitting || !jobs.empty(); });
         if (quitting)
@@ -152,7 +160,15 @@ void sender_start(Port* port) {
     script_busy = false;
     quitting = false;
     stop_script = false;
+    realtime_taken = false;
     thread = std::thread(sender_loop);
+    std::unique_lock<std::mutex> lock(mutex);
+    finished.wait(lock, [] { return realtime_taken; });
+}
+
+std::string sender_realtime() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return realtime;
 }
 
 void sender_finish() {

@@ -11,7 +11,10 @@
 // The bits of a frame of the model.
 int frame_bits(RobotModel model);
 
+// Starts the thread once it has its realtime route (chosen on the thread).
 void sender_start(Port* port);
+// That route, "RTKit, priority 20" and the like ("" when none was asked).
+std::string sender_realtime();
 // Ends the thread after the frame being sent.
 void sender_finish();
 

@@ -4,8 +4,9 @@
 # and valgrind for the robustness stages, Python and gnuplot for the
 # benchmark, the tools that build and check the packages, and two viewers'
 # readers of recordings (sigrok-cli, gtkwave's vcd2fst), Chromium and
-# Selenium for the remote control's browser test, and the headers the
-# remote's Windows builds need.
+# Selenium for the remote control's browser test, a D-Bus daemon, polkit and
+# RTKit for the realtime test (started on a bus of its own), and the headers
+# the remote's Windows builds need.
 set -e
 export DEBIAN_FRONTEND=noninteractive
 sh "$(dirname "$0")/install-deps.sh"
@@ -14,7 +15,7 @@ apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix clang libclang-rt-14-dev valgrind \
     python3 gnuplot-nox dpkg-dev file man-db lintian sigrok-cli gtkwave \
-    chromium chromium-driver python3-selenium >/dev/null
+    chromium chromium-driver python3-selenium dbus-daemon polkitd rtkit >/dev/null
 # wine with the libraries it recommends; wine64 runs the 64-bit test build on
 # machines that cannot run 32-bit programs.
 apt-get install -y -qq wine wine32 wine64 >/dev/null

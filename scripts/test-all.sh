@@ -13,11 +13,11 @@ cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BU
 cmake --build build-win -j"$jobs"
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON -DTARVIK_REMOTE=ON >/dev/null
 cmake --build build-win64 -j"$jobs"
-cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON -DTARVIK_WERROR=ON -DTARVIK_REMOTE=ON >/dev/null
+cmake -S . -B build-san -DCMAKE_BUILD_TYPE=Debug -DTARVIK_SANITIZE=ON -DTARVIK_WERROR=ON -DTARVIK_REMOTE=ON -DTARVIK_RTKIT=ON >/dev/null
 cmake --build build-san -j"$jobs"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIK_FUZZ=ON -DTARVIK_WERROR=ON -DTARVIK_REMOTE=ON >/dev/null
 cmake --build build-fuzz -j"$jobs"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON -DTARVIK_REMOTE=ON -DTARVIK_WINDOWS_BUILD_DIR="$PWD/build-win" \
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DTARVIK_WERROR=ON -DTARVIK_REMOTE=ON -DTARVIK_RTKIT=ON -DTARVIK_WINDOWS_BUILD_DIR="$PWD/build-win" \
     -DTARVIK_WINDOWS64_BUILD_DIR="$PWD/build-win64" >/dev/null
 cmake --build build -j"$jobs"
 

@@ -19,8 +19,11 @@ namespace {
 // timer (start fails, from which wait on no tick comes, capabilities fail,
 // their period), line changes (fail with which error, from which change on),
 // the n-th sleep catching an interruption, a fixed length for every sleep,
-// an infrared transmitter (is one, its writes fail with which error), and a
-// pause of the program in the n-th line change (its length in ticks).
+// an infrared transmitter (is one, its writes fail with which error), a
+// pause of the program in the n-th line change (its length in ticks), and
+// realtime: any priority (root), else up to the user's limit; a system bus,
+// RTKit on it (0 absent, 1 granting, 2 refusing) and its highest priority.
+// clang-format off
 const std::map<std::string, std::int64_t> DEFAULTS = {
     {"frequency", 10000000}, {"change_ticks", 0},       {"has_counter", 1},
     {"open_fails", 0},       {"open_error", 13},        {"port_is_char", 1},
@@ -29,7 +32,10 @@ const std::map<std::string, std::int64_t> DEFAULTS = {
     {"caps_fail", 0},        {"min_period_ms", 1},      {"break_error", 0},
     {"break_fails_from", 0}, {"interrupt_at_sleep", 0}, {"sleep_ticks", 0},
     {"pulse_device", 0},     {"pulse_error", 0},        {"pause_at_change", 0},
-    {"pause_ticks", 0},      {"name_limit", 4096},      {"port_is_tty", 1}};
+    {"pause_ticks", 0},      {"name_limit", 4096},      {"port_is_tty", 1},
+    {"privileged", 1},       {"rtprio_limit", 0},       {"bus", 1},
+    {"rtkit", 0},            {"rtkit_max", 20}};
+// clang-format on
 
 const PlatHandle FAKE_PORT = 3;
 const PlatHandle FIRST_FILE = 100;
@@ -65,6 +71,7 @@ struct Fake {
     int tick_waits = 0;
     int sleeps = 0;
     int interrupted = 0;
+    bool realtime_kept = false;
 } fake;
 
 std::int64_t cfg(const char* key) {
@@ -362,13 +369,39 @@ void plat_lock_memory() {
 bool plat_raise_process_priority(long* error) {
     log(WORD, "P");
     *error = cfg("process_error");
-    return cfg("process_error") == 0;
+    return fake.realtime_kept || cfg("process_error") == 0;
 }
 
-bool plat_raise_thread_priority(long* error) {
+bool plat_realtime_allowed(int priority) {
+    return cfg("thread_error") == 0 && (cfg("privileged") || priority <= cfg("rtprio_limit"));
+}
+
+bool plat_raise_thread_priority(int priority, long* error) {
     log(WORD, "T");
-    *error = cfg("thread_error");
-    return cfg("thread_error") == 0;
+    *error = cfg("thread_error") ? cfg("thread_error") : 1;
+    return fake.realtime_kept || plat_realtime_allowed(priority);
+}
+
+int plat_realtime_limit() {
+    return static_cast<int>(cfg("rtprio_limit"));
+}
+
+RtkitAnswer plat_rtkit_max_priority(int* max) {
+    *max = static_cast<int>(cfg("rtkit_max"));
+    return !cfg("bus") ? RTKIT_NO_BUS : cfg("rtkit") ? RTKIT_OK : RTKIT_ABSENT;
+}
+
+// Like the service, refuses more than its highest priority.
+RtkitAnswer plat_rtkit_make_realtime(int priority) {
+    log(WORD, "rtkit" + std::to_string(priority));
+    return !cfg("bus")                                         ? RTKIT_NO_BUS
+           : !cfg("rtkit")                                     ? RTKIT_ABSENT
+           : cfg("rtkit") == 1 && priority <= cfg("rtkit_max") ? RTKIT_OK
+                                                               : RTKIT_REFUSED;
+}
+
+void plat_keep_realtime() {
+    fake.realtime_kept = true;
 }
 
 void plat_rest_before_frame() {

@@ -3,12 +3,13 @@
 //
 // The trace is one line of words: "open NAME", "claim", "lock" (memory),
 // "w0" (the wake-up byte), "s100" (sleeps in a row, in ms), "rest", "P" and
-// "T" (process and thread priority raised), "N" (normal again), "tick+" and
-// "tick-" (the tick timer), "tN" (N tick waits), "write" (to a file),
-// "release", "close", "msg" (standard output grew), "pulses CODE/BITS" (a
-// frame for a transmitter) and for each frame on the line "CODE/BITS" when
-// every pulse came out exact to the tick, "~CODE/BITS" when only within a
-// quarter unit, or else its raw line changes ("on TICKS off TICKS ... off").
+// "T" (process and thread priority raised), "N" (normal again), "rtkitN"
+// (RTKit asked for priority N), "tick+" and "tick-" (the tick timer), "tN"
+// (N tick waits), "write" (to a file), "release", "close", "msg" (standard
+// output grew), "pulses CODE/BITS" (a frame for a transmitter) and for each
+// frame on the line "CODE/BITS" when every pulse came out exact to the
+// tick, "~CODE/BITS" when only within a quarter unit, or else its raw line
+// changes ("on TICKS off TICKS ... off").
 #pragma once
 
 #include "../platform/platform.h"

@@ -206,7 +206,11 @@ TEST(Backend, FilesTextsTimersAndPriorities) {
     long process_error = 0, thread_error = 0;
     plat_rest_before_frame();
     bool process = plat_raise_process_priority(&process_error);
-    bool thread = plat_raise_thread_priority(&thread_error);
+    // The run's probe answers as a frame's raise does, and leaves the thread normal.
+    bool allowed = plat_realtime_allowed(49);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+    bool thread = plat_raise_thread_priority(49, &thread_error);
+    EXPECT_EQ(thread, allowed);
     PlatCpuSet saved;
     plat_pin_thread(&saved);
     EXPECT_EQ(process, getpriority(PRIO_PROCESS, 0) == -20);
@@ -222,7 +226,7 @@ TEST(Backend, FilesTextsTimersAndPriorities) {
     EXPECT_EQ(getpriority(PRIO_PROCESS, 0), 0);
     EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
     if (thread) { // a frame of 50 ms needs a rest of 8.8 ms before the next
-        plat_raise_thread_priority(&thread_error);
+        plat_raise_thread_priority(49, &thread_error);
         usleep(50000);
         plat_leave_frame_priority();
         std::int64_t start = plat_counter();

@@ -84,6 +84,7 @@ TEST(Remote, RequestsAnswersAndFrames) {
         {"/api/script", big.c_str(), 413,
          R"({"error":"request body larger than 1 MiB"})", ""},
         {"/api/stop", "", 200, R"({"stopped":false})", ""},
+        {"/api/status", GET, 200, R"({"realtime":"direct, priority 49"})", ""}, // the sender thread's
         {"/api/commands?model=3", GET, 200, R"([{"name":"wake_up","code":)", ""},
         {"/api/commands?model=2", GET, 200, R"([{"name":"_walking","code":768},)", ""},
         {"/api/commands", GET, 400, R"({"error":"model must be 1, 2 or 3"})", ""},

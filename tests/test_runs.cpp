@@ -6,6 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
+
+namespace {
+const std::string NO_REALTIME =
+    "tarvik: no realtime priority for this user: a busy machine can disturb frames (join the "
+    "group tarvik, or see \"Realtime\" in man tarvik)\n";
+}
 
 TEST(Runs, CommandLinesResolveOptionsAndCodesLikeTheWindowsBuild) {
     struct Case {
@@ -114,13 +121,13 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         // Warnings come as they happen; the frame goes out all the same.
         {"stop -nowakeup -port P", "process_error=13 thread_error=1", 0,
          "Warning: cannot set the process realtime priority class: err=13\n"
-         "Warning: cannot set thread priority to time critical: err=1\n", "",
+         "Warning: cannot set thread priority to time critical: err=1\n", NO_REALTIME,
          "open P claim lock rest P msg T msg 8e/8 N release close"},
         // A line change that takes its time does not lengthen the pulses.
         {"stop -nowakeup -port P", "change_ticks=1000", 0, "", "", "open P claim lock " + F + " release close"},
         // Each frame checked: -v describes it; a paused one is reported, and
         // with -resend sent again.
-        {"stop -nowakeup -v -port P", "", 0, "", "tarvik: 0.000 s: stop (0x8e): 10001110, latest edge "
+        {"stop -nowakeup -v -port P", "", 0, "", "tarvik: realtime: direct, priority 49\ntarvik: 0.000 s: stop (0x8e): 10001110, latest edge "
          "0 us late\ntarvik: 1 frame sent, 0 disturbed\n", "open P claim lock " + F + " release close"},
         {"stop -nowakeup -resend 1 -port P", "change_ticks=3000", 0, "", // late every time: twice at most
          "tarvik: frame of 0x8e disturbed: a pulse 0.3 ms late (the machine paused the program)\n"
@@ -180,10 +187,10 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         // break condition, its frame not counted as sent.
         {S + " -nowakeup -port P", "break_error=5 break_fails_from=20", 1, W, "tarvik: P: error 5\n",
          "open P claim lock s1 " + F + " s1 " + F + " msg release close"},
-        {"stop -nowakeup -v -port P", "break_error=25 break_fails_from=1", 1, "", "tarvik: P: the "
+        {"stop -nowakeup -v -port P", "break_error=25 break_fails_from=1", 1, "", "tarvik: realtime: direct, priority 49\ntarvik: P: the "
          "device refused the break condition (error 25); the frame of 0x8e was not sent\ntarvik: 0 "
          "frames sent, 0 disturbed\n", "open P claim lock " + F + " release close"},
-        {S + " -nowakeup -v -port P", "break_error=25 break_fails_from=20", 1, "", "tarvik: 0.001 s: stop "
+        {S + " -nowakeup -v -port P", "break_error=25 break_fails_from=20", 1, "", "tarvik: realtime: direct, priority 49\ntarvik: 0.001 s: stop "
          "(0x8e): 10001110, latest edge 0 us late\ntarvik: P: the device refused the break condition "
          "(error 25); the frame of 0x8e was not sent\ntarvik: 1 frame sent, 0 disturbed\n",
          "open P claim lock s1 " + F + " s1 " + F + " release close"},
@@ -216,6 +223,53 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         EXPECT_EQ(out, "");
         EXPECT_EQ(err, "tarvik: -resend needs a whole number from 0 to 100\n");
         EXPECT_EQ(fake_trace(), "");
+    }
+    std::remove(script.c_str());
+}
+
+// Realtime for the run's frames, chosen once per run: the frames' own
+// SCHED_FIFO, else RTKit's grant for the run, else none, said once.
+TEST(Runs, RealtimeRoutes) {
+    std::string script = temp_path("routes.txt");
+    write_file(script, "0 stop\n0 stop\n");
+    const std::string S = "-script " + script + " -nowakeup -port P";
+    const std::string U = "privileged=0 process_error=13 "; // a user like nobody
+    const std::string F = " rest P T 8e/8 N", NORMAL = " rest P msg T msg 8e/8 N";
+    const std::string WP = "Warning: cannot set the process realtime priority class: err=13\n";
+    const std::string WT = "Warning: cannot set thread priority to time critical: err=1\n";
+    struct Case {
+        std::string args, config, realtime, out, trace;
+    } cases[] = {
+        // clang-format off
+        {S + " -v", "", "tarvik: realtime: direct, priority 49\n", "", "open P claim lock s1" + F + " s1" + F + " release close"},
+        // The user's limit, when lower: frames raise themselves to it.
+        {S + " -v", U + "rtprio_limit=20 rtkit=1", "tarvik: realtime: direct, priority 20\n", WP + WP,
+         "open P claim lock s1 rest P msg T 8e/8 N s1 rest P msg T 8e/8 N release close"},
+        // RTKit, asked once, at the lower of ours and its highest; the frames
+        // then keep the thread as it is, with no warning.
+        {S + " -v", U + "rtkit=1", "tarvik: realtime: RTKit, priority 20\n", "",
+         "open P claim rtkit20 lock s1" + F + " s1" + F + " release close"},
+        {S, U + "rtkit=1 rtkit_max=99", "", "", "open P claim rtkit49 lock s1" + F + " s1" + F + " release close"},
+        // None: the design's warnings every frame, one line per run on
+        // standard error.
+        {S + " -v", U + "rtkit=2", "tarvik: realtime: none\n" + NO_REALTIME, WP + WT + WP + WT,
+         "open P claim rtkit20 lock s1" + NORMAL + " s1" + NORMAL + " release close"},
+        {S, U, NO_REALTIME, WP + WT + WP + WT, "open P claim lock s1" + NORMAL + " s1" + NORMAL + " release close"},
+        {S, U + "bus=0", NO_REALTIME, WP + WT + WP + WT, "open P claim lock s1" + NORMAL + " s1" + NORMAL + " release close"},
+        // A transmitter times its frames itself: nothing asked, nothing said.
+        {"stop -v -port /dev/lirc0", U + "pulse_device=1", "", "", "open /dev/lirc0 claim lock pulses 8e/8 release close"},
+        // clang-format on
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args + " [" + c.config + "]");
+        std::string out, err, realtime, line;
+        EXPECT_EQ(run_on_fake(c.args, c.config, &out, &err), 0);
+        for (std::istringstream lines(err); std::getline(lines, line);)
+            if (line.find("realtime") != std::string::npos)
+                realtime += line + "\n";
+        EXPECT_EQ(realtime, c.realtime);
+        EXPECT_EQ(out, c.out);
+        EXPECT_EQ(fake_trace(), c.trace);
     }
     std::remove(script.c_str());
 }
