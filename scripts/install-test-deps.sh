@@ -3,9 +3,9 @@
 # (run as root): MinGW-w64 and wine for the Windows builds, clang's libFuzzer
 # and valgrind for the robustness stages, pytest for the tests that run the
 # real programs, Python and gnuplot for the benchmark, the tools that build
-# and check the packages, and two viewers' readers of recordings (sigrok-cli, gtkwave's vcd2fst), Chromium and
-# Selenium for the remote control's browser test, and the headers the
-# remote's Windows builds need.
+# and check the packages, and two viewers' readers of recordings (sigrok-cli,
+# gtkwave's vcd2fst), Chromium and Selenium for the remote control's browser
+# test, and the headers the remote's Windows builds need.
 set -e
 export DEBIAN_FRONTEND=noninteractive
 sh "$(dirname "$0")/install-deps.sh"
