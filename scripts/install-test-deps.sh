@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs, on top of scripts/install-deps.sh, what only the test suite needs
 # (run as root): MinGW-w64 and wine for the Windows builds, clang's libFuzzer
-# and valgrind for the robustness stages, Python and gnuplot for the
-# benchmark, the tools that build and check the packages, and two viewers'
-# readers of recordings (sigrok-cli, gtkwave's vcd2fst), Chromium and
-# Selenium for the remote control's browser test, a D-Bus daemon, polkit and
+# and valgrind for the robustness stages, pytest for the tests that run the
+# real programs, Python and gnuplot for the benchmark, the tools that build
+# and check the packages, and two viewers' readers of recordings (sigrok-cli,
+# gtkwave's vcd2fst), Chromium and Selenium for the remote control's browser
+# test, a D-Bus daemon, polkit and
 # RTKit for the realtime test (started on a bus of its own), and the headers
 # the remote's Windows builds need.
 set -e
@@ -14,7 +15,7 @@ dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix clang libclang-rt-14-dev valgrind \
-    python3 gnuplot-nox dpkg-dev file man-db lintian sigrok-cli gtkwave \
+    python3 python3-pytest gnuplot-nox dpkg-dev file man-db lintian sigrok-cli gtkwave \
     chromium chromium-driver python3-selenium dbus-daemon polkitd rtkit >/dev/null
 # wine with the libraries it recommends; wine64 runs the 64-bit test build on
 # machines that cannot run 32-bit programs.

@@ -1,9 +1,10 @@
 #!/bin/sh
-# Builds tarvik four ways (Linux; Linux with AddressSanitizer and
-# UndefinedBehaviorSanitizer; 32-bit Windows; clang's libFuzzer) and runs the
-# whole test suite: the sanitizer build's tests, the fuzzers for a bounded
-# number of runs, the tests under valgrind, a short run of the timing
-# benchmark, the install and the packages, and last the Linux build's tests, which also try the Windows
+# Builds tarvik five ways (Linux; Linux with AddressSanitizer and
+# UndefinedBehaviorSanitizer; 32-bit and 64-bit Windows; clang's libFuzzer)
+# and runs the whole test suite: the sanitizer build's tests, the fuzzers for
+# a bounded number of runs, the in-process tests under valgrind, a short run
+# of the timing benchmark, and last the Linux build's tests, whose pytest
+# layer also checks the install and the packages and tries the Windows
 # deliverables under wine.
 set -e
 cd "$(dirname "$0")/.."
@@ -38,7 +39,7 @@ fi
 
 echo "== tests under valgrind =="
 # Valgrind runs the program many times slower and pauses it at will; the
-# end-to-end tests judge nothing that such pauses change.
+# tests judge nothing that such pauses change.
 under_valgrind() {
     log="$corpus/valgrind.log"
     if TARVIK_TEST_SLOWDOWN=10 valgrind --quiet --error-exitcode=99 --trace-children=yes "$@" >"$log" 2>&1; then
@@ -49,14 +50,11 @@ under_valgrind() {
     fi
 }
 under_valgrind build/tests/tarvik_unit_tests
-under_valgrind build/tests/tarvik_e2e_tests
+under_valgrind build/tests/tarvik_backend_tests
 echo "valgrind: no errors"
 
 echo "== pulse-timing benchmark, short form (shows it works; times fail nothing) =="
 python3 bench/pulse_bench.py --build build --frames 20 --out "$corpus/timing.md"
 
-echo "== install and packages =="
-sh tests/packaging.sh build build-win
-
-echo "== tests, with the Windows build under wine =="
+echo "== tests, with the packages and the Windows builds under wine =="
 ctest --test-dir build --output-on-failure

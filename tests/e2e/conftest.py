@@ -6,6 +6,7 @@ changes."""
 
 import collections
 import os
+import signal
 import subprocess
 import tempfile
 
@@ -21,6 +22,25 @@ EXPECTED = os.path.join(ROOT, "tests", "expected")
 SLOWDOWN = max(1, int(os.environ.get("TARVIK_TEST_SLOWDOWN", "1") or 1))
 UNIT_US = 1e6 / 1200
 
+
+def cached(name):
+    """A setting of the build's CMake cache, "" when it has none."""
+    try:
+        with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith(name + ":"):
+                    return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return ""
+
+
+# The Windows cross builds (ctest passes them; by hand the cache names them).
+WINDOWS_BUILD = os.environ.get("TARVIK_WINDOWS_BUILD_DIR", cached("TARVIK_WINDOWS_BUILD_DIR"))
+WINDOWS64_BUILD = os.environ.get("TARVIK_WINDOWS64_BUILD_DIR",
+                                 cached("TARVIK_WINDOWS64_BUILD_DIR"))
+SANITIZED = cached("TARVIK_SANITIZE").upper() in ("ON", "1", "TRUE", "YES")
+
 Result = collections.namedtuple("Result", "status out err changes")
 
 
@@ -28,16 +48,24 @@ def run(argv, stdin=b"", env=None, timeout=120, record=False, during=None):
     """Runs argv with the extra environment, its output captured, killed when
     it outlives timeout seconds (times the slowdown). With record, the break
     ioctls it makes are logged: changes is "1" for each break on, "0" for
-    each off. during(process) runs while it does."""
+    each off. during(process) runs while it does. A setting of None is
+    removed from the environment."""
     env = dict(os.environ, **(env or {}))
+    for name in [name for name, value in env.items() if value is None]:
+        del env[name]
     env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
     with tempfile.TemporaryDirectory() as tmp:
         log = os.path.join(tmp, "ioctl.log")
         if record:
             env["LD_PRELOAD"] = RECORDER
             env["TARVIK_IOCTL_LOG"] = log
+        # Ctrl-C as a user's shell delivers it, even when this runs where it
+        # is ignored (in the background).
+        default_sigint = signal.getsignal(signal.SIGINT) == signal.SIG_IGN
         proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+                                stderr=subprocess.PIPE,
+                                preexec_fn=(lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+                                if default_sigint else None)
         if during:
             during(proc)
         try:

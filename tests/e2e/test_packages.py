@@ -1,0 +1,113 @@
+"""What is shipped: the install, the Debian package (checked and unpacked,
+never installed: the machine's package database stays as it is), the
+Windows zip, and the 32-bit Windows build's machine code and exports. They
+are checked where the suite has built every deliverable, that is, when a
+Windows build is given."""
+
+import glob
+import os
+import re
+
+import pytest
+
+from conftest import BUILD, SANITIZED, WINDOWS_BUILD, expected, run
+
+pytestmark = pytest.mark.skipif(not WINDOWS_BUILD or SANITIZED,
+                                reason="the deliverables are checked with every build made")
+
+
+def ok(argv, **kwargs):
+    r = run(argv, timeout=600, **kwargs)
+    assert r.status == 0, (argv, r.out, r.err)
+    return r.out
+
+
+def cpack(folder, pattern, generator=()):
+    for old in glob.glob(os.path.join(folder, pattern)):
+        os.remove(old)
+    ok(["sh", "-c", 'cd "$0" && exec cpack "$@"', folder] + list(generator))
+    (package,) = glob.glob(os.path.join(folder, pattern))
+    return package
+
+
+@pytest.fixture(scope="module")
+def deb(tmp_path_factory):
+    """The Debian package and where it is unpacked."""
+    package = cpack(BUILD, "tarvik_*.deb", ["-G", "DEB"])
+    unpacked = str(tmp_path_factory.mktemp("deb"))
+    ok(["dpkg-deb", "-x", package, unpacked])
+    return package, unpacked
+
+
+def test_install(tmp_path):
+    ok(["cmake", "--install", BUILD, "--prefix", str(tmp_path)])
+    for f in ["bin/tarvik", "lib/*/jni/libtarvikjava.so", "share/man/man1/tarvik.1.gz",
+              "share/bash-completion/completions/tarvik", "share/tarvik/java/TarvikDLL.java",
+              "share/doc/tarvik/copyright", "share/doc/tarvik/changelog.Debian.gz"]:
+        assert glob.glob(str(tmp_path / f)), f
+
+
+def test_debian_package(deb):
+    package, unpacked = deb
+    assert re.search(r"(^|, )libc6 ", ok(["dpkg-deb", "-f", package, "Depends"]))
+    lintian = run(["lintian", package], timeout=600)
+    assert [line for line in (lintian.out + lintian.err).splitlines()
+            if "root privileges" not in line] == []
+    tarvik = os.path.join(unpacked, "usr/bin/tarvik")
+    assert ok([tarvik, "-commands"]) == expected("commands.txt")
+    man = ok(["man", "-l", os.path.join(unpacked, "usr/share/man/man1/tarvik.1.gz")],
+             env={"MANWIDTH": "200"})
+    assert "send commands to toy robots" in man
+    assert ok([tarvik, "--version"]).strip() in man  # one version in both
+
+
+@pytest.mark.parametrize("words, current, offered", [
+    ("tarvik D7_head_o -v2", 1, "D7_head_only"),  # the names of the model given so far
+    ("tarvik stop -now", 2, "-nowakeup"),
+    ("LISTER stop -port ''", 3, "/dev/ttyUSB0"),  # the listed ports but the console
+    ("tarvik stop -resend ''", 3, ""),
+])
+def test_completion(deb, tmp_path, words, current, offered):
+    _, unpacked = deb
+    # A stand-in program that lists a console and a port.
+    lister = tmp_path / "lister"
+    lister.write_text('#!/bin/sh\nprintf "/dev/ttyS0 (COM1, the system console)\\n'
+                      '/dev/ttyUSB0 (usb 0403:6001)\\n"\n')
+    lister.chmod(0o755)
+    words = words.replace("LISTER", str(lister))
+    script = ('source "$0"; COMP_WORDS=(%s); COMP_CWORD=%d; _tarvik; echo "${COMPREPLY[*]}"'
+              % (words, current))
+    out = ok(["bash", "-c", script,
+              os.path.join(unpacked, "usr/share/bash-completion/completions/tarvik")],
+             env={"PATH": os.path.join(unpacked, "usr/bin") + ":" + os.environ["PATH"]})
+    assert out == offered + "\n"
+
+
+def test_windows_zip():
+    listed = ok(["python3", "-m", "zipfile", "-l", cpack(WINDOWS_BUILD, "tarvik-*-win32.zip")])
+    for f in ["tarvik.exe", "tarvikjava.dll", "TarvikDLL.java", "README.md"]:
+        assert re.search("/%s " % re.escape(f), listed), f
+
+
+def dump(flags, name):
+    return ok(["i686-w64-mingw32-objdump", flags, "--no-show-raw-insn",
+               os.path.join(WINDOWS_BUILD, name)])
+
+
+def test_windows_build():
+    # The timing values in SSE2 doubles: no x87 multiplication, which would
+    # round them twice.
+    code = dump("-d", "libtarvik_core.a")
+    start = code.index("<__Z11init_timingx>:")
+    body = code[start:code.index("ret", start)]
+    assert "mul" in body and "fmul" not in body, body
+    dll = dump("-p", "tarvikjava.dll")
+    for name in ["_Java_TarvikDLL_TarvikOpen@12", "_Java_TarvikDLL_TarvikSend@28",
+                 "_Java_TarvikDLL_TarvikDecode@16", "_Java_TarvikDLL_TarvikClose@16",
+                 "_Java_TarvikDLL_TarvikUseMMTimer@12"]:
+        assert "] %s\n" % name in dll, name
+    # System DLLs only; sockets for the program's remote control, never for
+    # the library.
+    for imports, allowed in ((dll, set()), (dump("-p", "tarvik.exe"), {"WS2_32.dll"})):
+        for name in re.findall(r"DLL Name: (\S+)", imports):
+            assert name in {"KERNEL32.dll", "msvcrt.dll", "WINMM.DLL"} | allowed, name
