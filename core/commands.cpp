@@ -169,14 +169,18 @@ command_code resolve_v1(const char* name, bool last) {
 
 } // namespace
 
-command_code lookup_command(const char* name, RobotModel model) {
-    command_code code = 0;
+command_code find_command(const char* name, RobotModel model) {
     if (model == MODEL_V1)
-        code = resolve_v1(name, false);
-    else if (model == MODEL_V2)
-        code = resolve_v2(name, false);
-    else if (model == MODEL_PET)
-        code = resolve_pet(name, false);
+        return resolve_v1(name, false);
+    if (model == MODEL_V2)
+        return resolve_v2(name, false);
+    if (model == MODEL_PET)
+        return resolve_pet(name, false);
+    return 0;
+}
+
+command_code lookup_command(const char* name, RobotModel model) {
+    command_code code = find_command(name, model);
     if (code == 0)
         std::printf("tarvik: unrecognized command: %s\n", name);
     return code;

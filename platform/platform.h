@@ -76,6 +76,10 @@ int plat_interrupted();
 // pulse. The program's own choice: a library must not lock its host's.
 void plat_lock_memory();
 
+// Lets the program hold at least count files and sockets open, where the
+// system allows raising its limit that far.
+void plat_allow_open_files(unsigned count);
+
 // The frame path's steps around a frame. First whatever rest the system
 // needs so that the frame's realtime run is never cut short (Linux stops
 // realtime threads that use up their share of each second), then the

@@ -140,7 +140,8 @@ bool resolve_token(ScriptState* s, RobotModel model) {
         scan_hex32(s->token + 2, &s->code);
         return true;
     }
-    s->code = lookup_command(s->token, model);
+    // The remote answers for unknown names in its events, not on stdout.
+    s->code = watching ? find_command(s->token, model) : lookup_command(s->token, model);
     return s->code != 0;
 }
 

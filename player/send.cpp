@@ -18,10 +18,13 @@ struct FrameChecks {
     int disturbed;
 } checks;
 
+bool off_stdout; // nothing on standard output: keep_frames_off_stdout
+
 // Standard output keeps the fixed texts that callers parse; the reason goes
 // to standard error in the usual "program: file: reason" form.
 void explain(const char* reason) {
-    std::fflush(stdout);
+    if (!off_stdout)
+        std::fflush(stdout);
     std::fprintf(stderr, "tarvik: %s: %s\n", port_path, reason);
 }
 
@@ -54,6 +57,10 @@ void report_open_failure(const PortFailure& failure) {
     }
 }
 
+void keep_frames_off_stdout() {
+    off_stdout = true;
+}
+
 void start_frame_checks(bool verbose, int resend) {
     checks.verbose = verbose;
     checks.resend = resend;
@@ -81,9 +88,9 @@ int send_command(Port* port, const char* name, command_code code, RobotModel mod
                  bool* disturbed_out) {
     for (int attempt = 0;; ++attempt) {
         std::int64_t started = plat_counter();
-        FrameResult sent = send_frame(port, code, model, true);
+        FrameResult sent = send_frame(port, code, model, !off_stdout);
         if (sent.port_failed) {
-            std::printf("error writing port\n");
+            std::fprintf(off_stdout ? stderr : stdout, "error writing port\n");
             explain_error(sent.error);
             return 1;
         }
@@ -94,7 +101,8 @@ int send_command(Port* port, const char* name, command_code code, RobotModel mod
         bool disturbed = late_us > 1e6 / 1200 / 4;
         if (disturbed_out)
             *disturbed_out = disturbed;
-        std::fflush(stdout);
+        if (!off_stdout)
+            std::fflush(stdout);
         if (checks.verbose) {
             std::fprintf(stderr, "tarvik: %.3f s: ",
                          static_cast<double>(started - checks.start) /

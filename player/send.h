@@ -20,6 +20,11 @@ void start_frame_checks(bool verbose, int resend);
 // with -v).
 void report_frame_checks();
 
+// From here on frames print nothing on standard output (the remote's, whose
+// standard output carries only its address): no priority warnings, and a
+// port that fails is told on standard error alone.
+void keep_frames_off_stdout();
+
 // Sends one frame of the run (name as the user wrote it); 0, or 1 after
 // "error writing port" when the device has gone away. A frame whose line
 // changes came more than a quarter unit late is reported on standard error.
