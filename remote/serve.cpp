@@ -253,20 +253,40 @@ void take_request(const SessionPtr& s) {
     });
 }
 
-void read_request(const SessionPtr& s) {
-    s->parser.emplace();
-    s->parser->header_limit(HEADER_LIMIT);
-    s->parser->body_limit(REMOTE_BODY_LIMIT); // chunked or not
-    s->stream.expires_after(REQUEST_TIME);
+void read_body(const SessionPtr& s) {
     http::async_read(s->stream, s->buffer, *s->parser, [s](beast::error_code error, std::size_t) {
-        if (error == http::error::header_limit)
-            return refuse(s, 431, "request header larger than 8 KiB");
         if (error == http::error::body_limit)
             return refuse(s, 413, "request body larger than 1 MiB");
         if (error || server->stopping)
             return close_session(s);
         take_request(s);
     });
+}
+
+void read_request(const SessionPtr& s) {
+    s->parser.emplace();
+    s->parser->header_limit(HEADER_LIMIT);
+    s->parser->body_limit(REMOTE_BODY_LIMIT); // chunked or not
+    s->stream.expires_after(REQUEST_TIME);
+    http::async_read_header(
+        s->stream, s->buffer, *s->parser, [s](beast::error_code error, std::size_t) {
+            if (error == http::error::header_limit)
+                return refuse(s, 431, "request header larger than 8 KiB");
+            if (error == http::error::body_limit) // a Content-Length above it
+                return refuse(s, 413, "request body larger than 1 MiB");
+            if (error || server->stopping)
+                return close_session(s);
+            // Clients such as curl wait for this before a large body.
+            if (!beast::iequals(s->parser->get()[http::field::expect], "100-continue"))
+                return read_body(s);
+            static const char go_on[] = "HTTP/1.1 100 Continue\r\n\r\n";
+            net::async_write(s->stream, net::buffer(go_on, sizeof go_on - 1),
+                             [s](beast::error_code error, std::size_t) {
+                                 if (error)
+                                     return close_session(s);
+                                 read_body(s);
+                             });
+        });
 }
 
 // The time for a request starts with its first byte; before that the

@@ -279,6 +279,19 @@ def test_requests_answers_and_frames(work):
         assert served.stop()[:2] == (130, "")
 
 
+def test_cannot_listen(work):
+    """An address that is not this machine's, or a port taken: status 1, and
+    the port opened for nothing is closed."""
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        for where in ("192.0.2.1:8080", "127.0.0.1:%d" % taken.getsockname()[1]):
+            r = run([TARVIK, "-serve", where, "-nowakeup", "-port", os.path.join(work, "n.vcd")],
+                    timeout=30)
+            assert (r.status, r.out) == (1, "tarvik: cannot listen on %s: the port is taken, or "
+                                            "the address is not this machine's\n" % where)
+
+
 def test_scripts_and_events(work):
     with Served(work) as served:
         text = "0 walk_forward\r\n\n# 5 stop\n1 nosuch\n0 0x8e\n"
