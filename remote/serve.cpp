@@ -167,6 +167,10 @@ void start_stream(const SessionPtr& s, std::uint64_t after) {
     s->is_stream = true;
     s->after = after;
     s->stream.expires_never();
+    // What a client has not read waits here, counted, rather than in a
+    // socket buffer the system may grow to megabytes.
+    beast::error_code ignored;
+    s->stream.socket().set_option(net::socket_base::send_buffer_size(64 * 1024), ignored);
     s->pending = "HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: "
                  "no-store\r\nTransfer-Encoding: chunked\r\n\r\n";
     write_stream(s);

@@ -516,6 +516,34 @@ def big_headers(work):
         assert served.stop()[:2] == (130, "")
 
 
+def stream_not_read(work):
+    """A page that stops reading its event stream is dropped once 256 KiB
+    wait for it; the others hear everything and presses go on."""
+    with Served(work) as served:
+        stuck = socket.socket()
+        stuck.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        stuck.settimeout(5 * SLOWDOWN)  # it is dropped long before we read
+        stuck.connect(("127.0.0.1", served.port))
+        stuck.sendall(("GET /api/events HTTP/1.1\r\nHost: %s\r\n\r\n" % served.host).encode())
+        name = "n" * 47  # each line: a progress and an unknown event, about 170 bytes
+        script = "0 %s\n" % name * 3000
+        assert served.call("POST", "/api/script", {"text": script})[0] == 202
+        served.wait_for(lambda e: e.get("state") == "ended")
+        assert len([e for e in served.events if e["type"] == "unknown"]) == 3000
+        assert served.press("stop") == (200, {"code": 142, "bits": 8})
+        got, dropped, until = b"", False, time.monotonic() + WAIT
+        while not dropped and time.monotonic() < until:  # what it had before it was dropped
+            try:
+                chunk = stuck.recv(65536)
+            except ConnectionResetError:
+                chunk = b""
+            got += chunk
+            dropped = not chunk
+        assert dropped and 0 < len(got) < 500 * 1024, len(got)
+        stuck.close()
+        assert served.stop()[:2] == (130, "")
+
+
 def nobody_reads_stdout(work):
     """Whoever started the program reads its first line only: unknown names
     and scripts write nothing more, so nothing ever waits on the full pipe."""
@@ -575,7 +603,7 @@ def rebinding_and_forms(work):
 
 
 HOSTILE = [crowd, too_many_streams, too_many_connections, dribblers, idle_keep_alive,
-           slow_client_then_ctrl_c, big_bodies, big_headers, nobody_reads_stdout,
+           slow_client_then_ctrl_c, big_bodies, big_headers, stream_not_read, nobody_reads_stdout,
            ctrl_c_with_presses_queued, rebinding_and_forms]
 
 
