@@ -101,8 +101,6 @@ void drain(const SessionPtr& s) {
     });
 }
 
-void push_to_stream(const SessionPtr& s, const std::string& bytes);
-
 void write_stream(const SessionPtr& s) {
     if (s->closed || s->write_busy || s->pending.empty())
         return;

@@ -153,8 +153,7 @@ def work():
 
 
 def connect(port):
-    s = socket.create_connection(("127.0.0.1", port), timeout=WAIT)
-    return s
+    return socket.create_connection(("127.0.0.1", port), timeout=WAIT)
 
 
 def raw(port, data, read=True):
@@ -622,7 +621,7 @@ def test_page_in_chromium(work):
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import Select, WebDriverWait
 
-    with Served(work, args=[], argv=[TARVIK, "-serve", "127.0.0.1:0", "-port", os.path.join(work, "b.vcd")],
+    with Served(work, argv=[TARVIK, "-serve", "127.0.0.1:0", "-port", os.path.join(work, "b.vcd")],
                 vcd="b.vcd") as served:
         options = webdriver.ChromeOptions()
         for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
