@@ -75,6 +75,11 @@ int plat_interrupted();
 // Keeps the program's memory resident, so that no page fault lengthens a
 // pulse. The program's own choice: a library must not lock its host's.
 void plat_lock_memory();
+// From here on only the memory the program has now stays resident, not what
+// it maps later: for the remote control, whose connections come and go, so
+// that a limit on locked memory never fails their allocations or a thread's
+// start.
+void plat_lock_present_memory();
 
 // Lets the program hold at least count files and sockets open, where the
 // system allows raising its limit that far.

@@ -399,6 +399,11 @@ void plat_lock_memory() {
     mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT);
 }
 
+void plat_lock_present_memory() {
+    munlockall();
+    mlockall(MCL_CURRENT | MCL_ONFAULT);
+}
+
 void plat_allow_open_files(unsigned count) {
     rlimit limit;
     if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= count)

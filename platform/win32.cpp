@@ -231,6 +231,7 @@ int plat_interrupted() {
 void plat_lock_memory() {}
 
 // Windows has no per-process limit on sockets to raise.
+void plat_lock_present_memory() {}
 void plat_allow_open_files(unsigned) {}
 
 // Windows keeps realtime threads running as long as they like.

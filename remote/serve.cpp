@@ -436,6 +436,9 @@ int serve_remote(const RunSettings& settings) {
     int status = 0;
     if (!begin_run(settings, &port, &status))
         return status != 0 ? status : end_run(&port, status);
+    // A server's memory comes and goes with its clients: locking all of it
+    // would soon meet the system's limit (8 MiB for users by default).
+    plat_lock_present_memory();
     Server serving;
     server = &serving;
     if (!start_listening(address, wanted)) {

@@ -543,6 +543,24 @@ def stream_not_read(work):
         assert served.stop()[:2] == (130, "")
 
 
+def unprivileged_user(work):
+    """A user's limit on locked memory (8 MiB by default) never stops the
+    server's threads or its connections' memory."""
+    if os.geteuid() != 0 or not shutil.which("setpriv"):
+        pytest.skip("needs root to run as another user")
+    os.chmod(work, 0o777)
+    user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+    with Served(work, argv=user + [TARVIK, "-serve", "127.0.0.1:0", "-nowakeup", "-port",
+                                   os.path.join(work, "x.vcd")]) as served:
+        streams = [served.open_stream() for _ in range(100)]
+        assert served.call("POST", "/api/script", {"text": "0 nosuch\n" * 2000 + "0 stop"})[0] == 202
+        served.wait_for(lambda e: e.get("state") == "ended")
+        assert served.press("stop") == (200, {"code": 142, "bits": 8})
+        for stream in streams:
+            stream.close()
+        assert served.stop()[:2] == (130, "")
+
+
 def nobody_reads_stdout(work):
     """Whoever started the program reads its first line only: unknown names
     and scripts write nothing more, so nothing ever waits on the full pipe."""
@@ -602,7 +620,8 @@ def rebinding_and_forms(work):
 
 
 HOSTILE = [crowd, too_many_streams, too_many_connections, dribblers, idle_keep_alive,
-           slow_client_then_ctrl_c, big_bodies, big_headers, stream_not_read, nobody_reads_stdout,
+           slow_client_then_ctrl_c, big_bodies, big_headers, stream_not_read, unprivileged_user,
+           nobody_reads_stdout,
            ctrl_c_with_presses_queued, rebinding_and_forms]
 
 
