@@ -28,6 +28,8 @@ extern const CommandRow pet_commands[PET_COMMAND_COUNT];
 // The program's resolution: first equal entry wins; prints the
 // unrecognised-command message and returns 0 when nothing matches.
 command_code lookup_command(const char* name, RobotModel model);
+// The same resolution without a word: 0 when nothing matches.
+command_code find_command(const char* name, RobotModel model);
 
 // The same, silent: 0 when nothing matches.
 command_code find_command(const char* name, RobotModel model);

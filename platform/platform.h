@@ -95,6 +95,15 @@ int plat_interrupted();
 // Keeps the program's memory resident, so that no page fault lengthens a
 // pulse. The program's own choice: a library must not lock its host's.
 void plat_lock_memory();
+// From here on only the memory the program has now stays resident, not what
+// it maps later: for the remote control, whose connections come and go, so
+// that a limit on locked memory never fails their allocations or a thread's
+// start.
+void plat_lock_present_memory();
+
+// Lets the program hold at least count files and sockets open, where the
+// system allows raising its limit that far.
+void plat_allow_open_files(unsigned count);
 
 // The frame path's steps around a frame. First whatever rest the system
 // needs so that the frame's realtime run is never cut short (Linux stops

@@ -441,6 +441,21 @@ void plat_lock_memory() {
     mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT);
 }
 
+void plat_lock_present_memory() {
+    munlockall();
+    mlockall(MCL_CURRENT | MCL_ONFAULT);
+}
+
+void plat_allow_open_files(unsigned count) {
+    rlimit limit;
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= count)
+        return;
+    limit.rlim_cur = limit.rlim_max == RLIM_INFINITY || limit.rlim_max >= count
+                         ? static_cast<rlim_t>(count)
+                         : limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
 // Linux's nice value is per thread: this raises the frame's thread alone,
 // never a host program's other threads.
 bool plat_raise_process_priority(long* error) {

@@ -293,6 +293,10 @@ int plat_interrupted() {
 // The Windows build keeps memory as the system manages it, as it always has.
 void plat_lock_memory() {}
 
+// Windows has no per-process limit on sockets to raise.
+void plat_lock_present_memory() {}
+void plat_allow_open_files(unsigned) {}
+
 // Windows keeps realtime threads running as long as they like.
 void plat_rest_before_frame() {}
 

@@ -7,3 +7,8 @@
 // frame), or a name of the model. False, after the unrecognised-command
 // message, when the name is not known.
 bool read_command(const char* text, RobotModel* model, command_code* code);
+
+// The remote's reading, which prints nothing: a 0x code is hexadecimal digits
+// only, at least one, and fits 32 bits; a name as above. False when the text
+// is neither.
+bool resolve_command(const char* text, RobotModel* model, command_code* code);

@@ -229,14 +229,15 @@ void wait_ms(const Player* p, std::int32_t delay) {
     } while (plat_counter() - start < target && !stop_asked(p));
 }
 
-// Returns whether the line's command resolved to a frame; a check resolves
-// without the message.
-bool resolve_token(ScriptState* s, RobotModel model, bool checking) {
+// Returns whether the line's command resolved to a frame; quietly, without
+// the command line's message, for checks and the remote, which tell of
+// unknown names in their own way.
+bool resolve_token(ScriptState* s, RobotModel model, bool quiet) {
     if (s->token[0] == '0' && s->token[1] == 'x') {
         scan_hex32(s->token + 2, &s->code);
         return true;
     }
-    s->code = checking ? find_command(s->token, model) : lookup_command(s->token, model);
+    s->code = quiet ? find_command(s->token, model) : lookup_command(s->token, model);
     return s->code != 0;
 }
 
@@ -297,7 +298,7 @@ int play_line(Player* p, ScriptState* s, char* line, bool remainder) {
     wait_ms(p, s->delay);
     if (stop_asked(p))
         return 0;
-    if (!resolve_token(s, p->model, false)) {
+    if (!resolve_token(s, p->model, p->watch != nullptr)) {
         if (p->watch)
             p->watch->unknown(p->watch->context, s->line, s->token);
         tell(p, s->line, PROBLEM_UNKNOWN, s->token);

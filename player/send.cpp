@@ -19,10 +19,13 @@ struct FrameChecks {
     bool refusal_told; // the device refused the break condition, and we said so
 } checks;
 
+bool off_stdout; // nothing on standard output: keep_frames_off_stdout
+
 // Standard output keeps the fixed texts that callers parse; the reason goes
 // to standard error in the usual "program: file: reason" form.
 void explain(const char* reason) {
-    std::fflush(stdout);
+    if (!off_stdout)
+        std::fflush(stdout);
     std::fprintf(stderr, "tarvik: %s: %s\n", port_path, reason);
 }
 
@@ -58,6 +61,10 @@ void report_open_failure(const PortFailure& failure) {
     }
 }
 
+void keep_frames_off_stdout() {
+    off_stdout = true;
+}
+
 void start_frame_checks(bool verbose, int resend) {
     checks.verbose = verbose;
     checks.resend = resend;
@@ -90,9 +97,9 @@ int send_command(Port* port, const char* name, command_code code, RobotModel mod
                  bool* disturbed_out) {
     for (int attempt = 0;; ++attempt) {
         std::int64_t started = plat_counter();
-        FrameResult sent = send_frame(port, code, model, true);
+        FrameResult sent = send_frame(port, code, model, !off_stdout);
         if (sent.port_failed) {
-            std::printf("error writing port\n");
+            std::fprintf(off_stdout ? stderr : stdout, "error writing port\n");
             explain_error(sent.error);
             return 1;
         }
@@ -118,7 +125,8 @@ int send_command(Port* port, const char* name, command_code code, RobotModel mod
         bool disturbed = late_us > 1e6 / 1200 / 4;
         if (disturbed_out)
             *disturbed_out = disturbed;
-        std::fflush(stdout);
+        if (!off_stdout)
+            std::fflush(stdout);
         if (checks.verbose) {
             std::fprintf(stderr, "tarvik: %.3f s: ",
                          static_cast<double>(started - checks.start) /

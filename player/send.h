@@ -22,6 +22,11 @@ bool describing_frames();
 // with -v).
 void report_frame_checks();
 
+// From here on frames print nothing on standard output (the remote's, whose
+// standard output carries only its address): no priority warnings, and a
+// port that fails is told on standard error alone.
+void keep_frames_off_stdout();
+
 // Sends one frame of the run (name as the user wrote it); 0, or 1 after
 // "error writing port" when the device has gone away, or after the reason
 // (on standard error, once a run) when it refused the break condition. A frame whose line

@@ -4,8 +4,27 @@
 
 namespace {
 
+// Four decimal numbers 0-255 without leading zeros, the first 127: only the
+// literal, never a name that starts alike (127.attacker.example).
+bool is_loopback_quad(const std::string& name) {
+    std::size_t at = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && (at >= name.size() || name[at++] != '.'))
+            return false;
+        std::size_t start = at;
+        int value = 0;
+        while (at < name.size() && at - start < 4 && name[at] >= '0' && name[at] <= '9')
+            value = value * 10 + (name[at++] - '0');
+        std::size_t digits = at - start;
+        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && name[start] == '0') ||
+            (part == 0 && value != 127))
+            return false;
+    }
+    return at == name.size();
+}
+
 bool is_loopback_name(const std::string& name) {
-    return name == "localhost" || name == "[::1]" || name.compare(0, 4, "127.") == 0;
+    return name == "localhost" || name == "[::1]" || is_loopback_quad(name);
 }
 
 // Compares without stopping at the first difference, so that timing tells

@@ -4,10 +4,9 @@
 #include "events.h"
 #include "sender.h"
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
-#include <cstring>
+#include <cctype>
 
 using json = nlohmann::ordered_json;
 
@@ -15,61 +14,83 @@ extern const char remote_page[];
 
 namespace {
 
-void reply(httplib::Response& res, int status, const json& body) {
-    res.status = status;
-    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
+const Access* who_may;
+RobotModel server_model;
+std::string page; // opening on the server's model
+
+Answer json_answer(int status, const json& body) {
+    return Answer{status,
+                  "application/json",
+                  body.dump(-1, ' ', false, json::error_handler_t::replace),
+                  {},
+                  false,
+                  0};
 }
 
-void fail(httplib::Response& res, int status, const std::string& message) {
-    reply(res, status, json{{"error", message}});
+// A query parameter's value as it is written (the API's values need no
+// decoding); false when it is not there.
+bool query_value(const std::string& query, const std::string& name, std::string* value) {
+    for (std::size_t at = 0; at <= query.size();) {
+        std::size_t end = query.find('&', at);
+        if (end == std::string::npos)
+            end = query.size();
+        if (query.compare(at, name.size() + 1, name + "=") == 0) {
+            *value = query.substr(at + name.size() + 1, end - at - name.size() - 1);
+            return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
+
+// "application/json", in any case, optionally followed by parameters.
+bool says_json(const std::string& type) {
+    static const std::string wanted = "application/json";
+    if (type.size() < wanted.size())
+        return false;
+    for (std::size_t i = 0; i < wanted.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(type[i])) != wanted[i])
+            return false;
+    std::size_t rest = type.find_first_not_of(" \t", wanted.size());
+    return rest == std::string::npos || type[rest] == ';';
 }
 
 // The body: an object with the string field, and optionally "model" (else
-// the server's own), nothing else. False after a 400.
-bool read_body(const httplib::Request& req, httplib::Response& res, const char* field,
-               RobotModel server_model, std::string* value, RobotModel* model) {
-    json body = json::parse(req.body, nullptr, false);
-    if (body.is_discarded() || !body.is_object()) {
-        fail(res, 400, "malformed JSON: expected an object");
-        return false;
-    }
+// the server's own), nothing else. An error answer, or status 0.
+Answer read_body(const Request& request, const char* field, std::string* value, RobotModel* model) {
+    json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object())
+        return error_answer(400, "malformed JSON: expected an object");
     for (const auto& item : body.items())
-        if (item.key() != field && item.key() != "model") {
-            fail(res, 400, "unknown field: " + item.key());
-            return false;
-        }
-    if (!body.contains(field) || !body[field].is_string()) {
-        fail(res, 400, std::string("expected a string field: ") + field);
-        return false;
-    }
+        if (item.key() != field && item.key() != "model")
+            return error_answer(400, "unknown field: " + item.key());
+    if (!body.contains(field) || !body[field].is_string())
+        return error_answer(400, std::string("expected a string field: ") + field);
     *value = body[field].get<std::string>();
     *model = server_model;
-    if (!body.contains("model"))
-        return true;
-    const json& given = body["model"];
-    if (!given.is_number_integer() || given.get<int>() < MODEL_V1 || given.get<int>() > MODEL_PET) {
-        fail(res, 400, "model must be 1, 2 or 3");
-        return false;
+    if (body.contains("model")) {
+        // Compared as the number it is: 4294967298 is not 2. Positive
+        // integers are read as unsigned ones.
+        const json& given = body["model"];
+        bool one_to_three = given.is_number_unsigned() && given.get<std::uint64_t>() >= 1 &&
+                            given.get<std::uint64_t>() <= 3;
+        if (!one_to_three)
+            return error_answer(400, "model must be 1, 2 or 3");
+        *model = given.get<int>();
     }
-    *model = given.get<int>();
-    return true;
+    return Answer{0, "", "", {}, false, 0};
 }
 
-// Answers a request the sender did not carry out; false when it did.
-bool refused(httplib::Response& res, SendOutcome outcome) {
+// The answer for a request the sender did not carry out.
+Answer refusal_answer(SendOutcome outcome) {
     switch (outcome) {
-    case SEND_DONE:
-        return false;
     case SEND_BUSY:
-        fail(res, 409, "a script is playing: stop it first");
-        break;
+        return error_answer(409, "a script is playing: stop it first");
     case SEND_PORT_FAILED:
-        fail(res, 503, "error writing port");
-        break;
-    case SEND_STOPPING:
-        fail(res, 503, "the remote control is stopping");
+        return error_answer(503, "error writing port");
+    default:
+        return error_answer(503, "the remote control is stopping");
     }
-    return true;
 }
 
 json command_list(RobotModel model) {
@@ -87,104 +108,114 @@ json command_list(RobotModel model) {
     return list;
 }
 
-void send(const httplib::Request& req, httplib::Response& res, RobotModel server_model) {
+void show_page(const Request&, const Reply& reply) {
+    Answer answer{200, "text/html; charset=utf-8", page, {}, false, 0};
+    // Everything the page needs is in it: nothing may load from elsewhere.
+    answer.headers.push_back(
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
+         "connect-src 'self'; img-src data:; frame-ancestors 'none'"});
+    reply(answer);
+}
+
+void list_commands(const Request& request, const Reply& reply) {
+    std::string text = std::to_string(server_model);
+    query_value(request.query, "model", &text);
+    if (text != "1" && text != "2" && text != "3")
+        return reply(error_answer(400, "model must be 1, 2 or 3"));
+    reply(json_answer(200, command_list(text[0] - '0')));
+}
+
+void send(const Request& request, const Reply& reply) {
     std::string command;
     RobotModel model;
-    if (!read_body(req, res, "command", server_model, &command, &model))
-        return;
+    Answer wrong = read_body(request, "command", &command, &model);
+    if (wrong.status != 0)
+        return reply(wrong);
     command_code code = 0;
     // A name must not hide a NUL byte: it would be read only up to it.
-    bool name = command.compare(0, 2, "0x") != 0;
-    if ((name && command.find('\0') != std::string::npos) ||
-        !read_command(command.c_str(), &model, &code)) {
-        fail(res, 400, "unrecognized command: " + command);
-        return;
-    }
-    if (!refused(res, sender_send(command, code, model)))
-        reply(res, 200, json{{"code", code}, {"bits", frame_bits(model)}});
+    if (command.find('\0') != std::string::npos || !resolve_command(command.c_str(), &model, &code))
+        return reply(error_answer(400, "unrecognized command: " + command));
+    sender_send(command, code, model, [reply, code, model](SendOutcome outcome) {
+        reply(outcome != SEND_DONE
+                  ? refusal_answer(outcome)
+                  : json_answer(200, json{{"code", static_cast<std::uint32_t>(code)},
+                                          {"bits", frame_bits(model)}}));
+    });
 }
 
-void play(const httplib::Request& req, httplib::Response& res, RobotModel server_model) {
+void play(const Request& request, const Reply& reply) {
     std::string text;
     RobotModel model;
-    if (read_body(req, res, "text", server_model, &text, &model) &&
-        !refused(res, sender_play(text, model)))
-        reply(res, 202, json{{"playing", true}});
+    Answer wrong = read_body(request, "text", &text, &model);
+    if (wrong.status != 0)
+        return reply(wrong);
+    SendOutcome outcome = sender_play(text, model);
+    reply(outcome != SEND_DONE ? refusal_answer(outcome)
+                               : json_answer(202, json{{"playing", true}}));
 }
 
-void stream_events(const httplib::Request& req, httplib::Response& res) {
-    // A client that reconnects says what it saw last; a new one starts now.
-    std::uint64_t after = events_latest();
-    if (req.has_header("Last-Event-ID"))
-        after = std::strtoull(req.get_header_value("Last-Event-ID").c_str(), nullptr, 10);
-    res.set_header("Cache-Control", "no-store");
-    res.set_chunked_content_provider(
-        "text/event-stream", [after](std::size_t, httplib::DataSink& sink) mutable {
-            std::string out;
-            if (!events_wait(&after, &out, 15000)) {
-                sink.done();
-                return true;
-            }
-            if (out.empty())
-                out = ": still here\n\n"; // finds clients that have gone
-            return sink.write(out.data(), out.size());
-        });
+void stop(const Request&, const Reply& reply) {
+    reply(json_answer(200, json{{"stopped", sender_stop_script()}}));
 }
+
+// The sender thread's route to realtime, for the page's status line.
+void status(const Request&, const Reply& reply) {
+    reply(json_answer(200, json{{"realtime", sender_realtime()}}));
+}
+
+void stream_events(const Request& request, const Reply& reply) {
+    Answer answer{200, "text/event-stream", "", {}, true, 0};
+    // A client that reconnects says what it saw last; a new one starts now.
+    answer.stream_from = events_start(request.has_last_event_id ? &request.last_event_id : nullptr);
+    reply(answer);
+}
+
+typedef void (*Handler)(const Request& request, const Reply& reply);
+struct Route {
+    const char* method;
+    const char* path;
+    Handler handler;
+};
+
+const Route routes[] = {
+    {"GET", "/", show_page},        {"GET", "/api/commands", list_commands},
+    {"POST", "/api/send", send},    {"POST", "/api/script", play},
+    {"POST", "/api/stop", stop},    {"GET", "/api/events", stream_events},
+    {"GET", "/api/status", status},
+};
 
 } // namespace
 
-void install_routes(httplib::Server* server, const Access* access, RobotModel model) {
-    server->set_payload_max_length(REMOTE_BODY_LIMIT);
-    server->set_pre_routing_handler([access](const httplib::Request& req, httplib::Response& res) {
-        std::string key = req.get_param_value("key");
-        if (key.empty())
-            key = cookie_key(req.get_header_value("Cookie"));
-        std::string why =
-            refusal(*access, req.get_header_value("Host"), req.get_header_value("Origin"), key,
-                    req.method == "GET" && req.path == "/");
-        if (why.empty())
-            return httplib::Server::HandlerResponse::Unhandled;
-        fail(res, 403, why);
-        return httplib::Server::HandlerResponse::Handled;
-    });
-    server->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            fail(res, res.status,
-                 res.status == 413   ? "request body larger than 1 MiB"
-                 : res.status == 404 ? "no such page"
-                                     : "request refused");
-    });
-    // The page opens on the model the server was started with.
-    std::string page = remote_page;
+Answer error_answer(int status, const std::string& message) {
+    return json_answer(status, json{{"error", message}});
+}
+
+void api_setup(const Access* access, RobotModel model) {
+    who_may = access;
+    server_model = model;
+    page = remote_page;
     const std::string mark = "data-model=\"1\"";
     std::size_t at = page.find(mark);
     if (at != std::string::npos)
         page[at + mark.size() - 2] = static_cast<char>('0' + model);
-    server->Get("/", [page](const httplib::Request&, httplib::Response& res) {
-        // Everything the page needs is in it: nothing may load from elsewhere.
-        res.set_header("Content-Security-Policy",
-                       "default-src 'none'; script-src 'unsafe-inline'; style-src 'unsafe-inline'; "
-                       "connect-src 'self'; img-src data:; frame-ancestors 'none'");
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(page, "text/html; charset=utf-8");
-    });
-    server->Get("/api/commands", [](const httplib::Request& req, httplib::Response& res) {
-        std::string text = req.get_param_value("model");
-        if (text != "1" && text != "2" && text != "3")
-            return fail(res, 400, "model must be 1, 2 or 3");
-        reply(res, 200, command_list(text[0] - '0'));
-    });
-    server->Post("/api/send", [model](const httplib::Request& req, httplib::Response& res) {
-        send(req, res, model);
-    });
-    server->Post("/api/script", [model](const httplib::Request& req, httplib::Response& res) {
-        play(req, res, model);
-    });
-    server->Post("/api/stop", [](const httplib::Request&, httplib::Response& res) {
-        reply(res, 200, json{{"stopped", sender_stop_script()}});
-    });
-    server->Get("/api/status", [](const httplib::Request&, httplib::Response& res) {
-        reply(res, 200, json{{"realtime", sender_realtime()}});
-    });
-    server->Get("/api/events", stream_events);
+}
+
+void answer(const Request& request, const Reply& reply) {
+    std::string key;
+    if (!query_value(request.query, "key", &key))
+        key = cookie_key(request.cookie);
+    std::string why = refusal(*who_may, request.host, request.origin, key,
+                              request.method == "GET" && request.path == "/");
+    if (!why.empty())
+        return reply(error_answer(403, why));
+    for (const Route& route : routes)
+        if (request.method == route.method && request.path == route.path) {
+            // A form on another site can post text without asking first:
+            // only a body that says it is JSON may drive the robot.
+            if (request.method == "POST" && !says_json(request.content_type))
+                return reply(error_answer(415, "expected Content-Type: application/json"));
+            return route.handler(request, reply);
+        }
+    reply(error_answer(404, "no such page"));
 }

@@ -1,7 +1,6 @@
 #include "events.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 
@@ -11,18 +10,17 @@ namespace {
 const std::size_t EVENTS_KEPT = 512;
 
 std::mutex mutex;
-std::condition_variable arrived;
 std::deque<std::string> kept; // the latest events, the last one numbered latest
 std::uint64_t latest;
-bool closed;
+void (*on_published)();
 
 } // namespace
 
-void events_open() {
+void events_open(void (*published)()) {
     std::lock_guard<std::mutex> lock(mutex);
     kept.clear();
     latest = 0;
-    closed = false;
+    on_published = published;
 }
 
 void events_publish(const std::string& json) {
@@ -33,33 +31,22 @@ void events_publish(const std::string& json) {
             kept.pop_front();
         ++latest;
     }
-    arrived.notify_all();
+    on_published();
 }
 
-bool events_wait(std::uint64_t* after, std::string* out, unsigned timeout_ms) {
-    std::unique_lock<std::mutex> lock(mutex);
-    arrived.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                     [after] { return closed || latest > *after; });
-    if (closed)
-        return false;
-    if (*after > latest) // numbered by an earlier run of the server
-        *after = latest;
+std::uint64_t events_start(const std::string* last_event_id) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!last_event_id || last_event_id->empty() || last_event_id->size() > 19 ||
+        last_event_id->find_first_not_of("0123456789") != std::string::npos)
+        return latest;
+    std::uint64_t seen = std::strtoull(last_event_id->c_str(), nullptr, 10);
+    return seen > latest ? latest : seen;
+}
+
+void events_since(std::uint64_t* after, std::string* out) {
+    std::lock_guard<std::mutex> lock(mutex);
     std::uint64_t first = latest - kept.size() + 1;
     for (std::uint64_t id = *after + 1 > first ? *after + 1 : first; id <= latest; ++id)
         *out += "id: " + std::to_string(id) + "\ndata: " + kept[id - first] + "\n\n";
     *after = latest;
-    return true;
-}
-
-std::uint64_t events_latest() {
-    std::lock_guard<std::mutex> lock(mutex);
-    return latest;
-}
-
-void events_close() {
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        closed = true;
-    }
-    arrived.notify_all();
 }

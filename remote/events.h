@@ -6,13 +6,15 @@
 #include <cstdint>
 #include <string>
 
-void events_open();
+// Starts numbering from 1 again; published runs after each event is kept, on
+// the thread that published it.
+void events_open(void (*published)());
+// From any thread.
 void events_publish(const std::string& json);
-// Waits at most timeout_ms for events after the one numbered after; appends
-// them to *out in the event-stream form and moves after on. False once the
-// stream has been closed.
-bool events_wait(std::uint64_t* after, std::string* out, unsigned timeout_ms);
-// The latest event's number (0 when there is none yet).
-std::uint64_t events_latest();
-// Ends every wait: the server is stopping.
-void events_close();
+// Where a stream starts: after the event a reconnecting client names in its
+// Last-Event-ID, or at the present for a new client (no such header, not a
+// number, or a number above the latest: a page that saw an earlier run).
+std::uint64_t events_start(const std::string* last_event_id);
+// Appends the events after *after to *out in the event-stream form and moves
+// *after on to the latest.
+void events_since(std::uint64_t* after, std::string* out);

@@ -18,22 +18,17 @@ using json = nlohmann::ordered_json;
 
 namespace {
 
-// Where the request that asked for a frame waits for its outcome.
-struct FrameWait {
-    bool done;
-    SendOutcome outcome;
-};
-
 struct Job {
-    FrameWait* wait;  // null for a script
+    bool frame;       // else a script
     std::string name; // or the script's text
     command_code code;
     RobotModel model;
+    SendDone done; // a frame's
 };
 
 std::mutex mutex;
-std::condition_variable wake;     // a job arrived, or the end
-std::condition_variable finished; // a frame job is done
+std::condition_variable wake;  // a job arrived, or the end
+std::condition_variable taken; // the thread has its realtime route
 std::deque<Job> jobs;
 bool script_busy; // a script is queued or playing
 bool quitting;
@@ -115,36 +110,27 @@ void sender_loop() {
     std::unique_lock<std::mutex> lock(mutex);
     realtime = route;
     realtime_taken = true;
-    finished.notify_all();
+    taken.notify_all();
     for (;;) {
         wake.wait(lock, [] { return quitting || !jobs.empty(); });
         if (quitting)
             break;
-        Job job = jobs.front();
+        Job job = std::move(jobs.front());
         jobs.pop_front();
         lock.unlock();
-        SendOutcome outcome = SEND_DONE;
-        if (!job.wait) {
+        if (!job.frame) {
             play(job);
         } else {
             bool disturbed = false;
+            SendOutcome outcome = SEND_DONE;
             if (send_command(sender_port, job.name.c_str(), job.code, job.model, &disturbed) != 0)
                 outcome = SEND_PORT_FAILED;
             else
                 publish_frame(0, job.name.c_str(), job.code, job.model, disturbed);
+            job.done(outcome);
         }
         lock.lock();
-        if (job.wait) {
-            *job.wait = FrameWait{true, outcome};
-            finished.notify_all();
-        }
     }
-    // Frames still waiting never go out; their requests hear so.
-    for (Job& job : jobs)
-        if (job.wait)
-            *job.wait = FrameWait{true, SEND_STOPPING};
-    jobs.clear();
-    finished.notify_all();
 }
 
 } // namespace
@@ -154,6 +140,7 @@ int frame_bits(RobotModel model) {
 }
 
 void sender_start(Port* port) {
+    keep_frames_off_stdout();
     sender_port = port;
     started = plat_counter();
     jobs.clear();
@@ -163,7 +150,7 @@ void sender_start(Port* port) {
     realtime_taken = false;
     thread = std::thread(sender_loop);
     std::unique_lock<std::mutex> lock(mutex);
-    finished.wait(lock, [] { return realtime_taken; });
+    taken.wait(lock, [] { return realtime_taken; });
 }
 
 std::string sender_realtime() {
@@ -171,28 +158,37 @@ std::string sender_realtime() {
     return realtime;
 }
 
-void sender_finish() {
+void sender_quit() {
+    std::deque<Job> left;
     {
         std::lock_guard<std::mutex> lock(mutex);
         quitting = true;
+        left.swap(jobs);
     }
     stop_script = true;
     wake.notify_all();
+    for (Job& job : left)
+        if (job.frame)
+            job.done(SEND_STOPPING);
+}
+
+void sender_finish() {
     thread.join();
 }
 
-SendOutcome sender_send(const std::string& name, command_code code, RobotModel model) {
-    std::unique_lock<std::mutex> lock(mutex);
-    if (quitting)
-        return SEND_STOPPING;
-    if (script_busy)
-        return SEND_BUSY;
-    // The sender answers every frame it takes, even when it quits.
-    FrameWait wait = {false, SEND_STOPPING};
-    jobs.push_back(Job{&wait, name, code, model});
-    wake.notify_all();
-    finished.wait(lock, [&wait] { return wait.done; });
-    return wait.outcome;
+void sender_send(const std::string& name, command_code code, RobotModel model,
+                 const SendDone& done) {
+    SendOutcome refused;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!quitting && !script_busy) {
+            jobs.push_back(Job{true, name, code, model, done});
+            wake.notify_all();
+            return;
+        }
+        refused = quitting ? SEND_STOPPING : SEND_BUSY;
+    }
+    done(refused);
 }
 
 SendOutcome sender_play(const std::string& text, RobotModel model) {
@@ -203,7 +199,7 @@ SendOutcome sender_play(const std::string& text, RobotModel model) {
         return SEND_BUSY;
     script_busy = true;
     stop_script = false;
-    jobs.push_back(Job{nullptr, text, 0, model});
+    jobs.push_back(Job{false, text, 0, model, nullptr});
     wake.notify_all();
     return SEND_DONE;
 }

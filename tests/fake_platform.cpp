@@ -366,6 +366,9 @@ void plat_lock_memory() {
     log(WORD, "lock");
 }
 
+void plat_lock_present_memory() {}
+void plat_allow_open_files(unsigned) {}
+
 bool plat_raise_process_priority(long* error) {
     log(WORD, "P");
     *error = cfg("process_error");
