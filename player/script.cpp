@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -87,7 +88,9 @@ struct Check {
     bool unknown_cut;  // ... more than that holds
 };
 
-Check* checking;             // the check under way, or null when playing
+Check* checking;        // the check under way, or null when playing
+ProblemSink quiet_sink; // a check that prints nothing: its problems go here
+void* quiet_context;
 const ScriptWatch* watching; // the remote control's play, or null
 
 bool stop_asked() {
@@ -103,6 +106,14 @@ void print_seconds(std::int64_t ms, std::int64_t units) {
 
 // One frame of the check: when it would go out, what, and its bits.
 void check_frame(int line, const char* name, command_code code, RobotModel model) {
+    if (quiet_sink) {
+        unsigned char quiet_units[MAX_FRAME_PULSES];
+        int quiet_count = frame_units(code, model, quiet_units);
+        for (int i = 0; i < quiet_count; ++i)
+            checking->units += quiet_units[i];
+        ++checking->frames;
+        return;
+    }
     if (line > 0)
         std::printf("line %d: ", line);
     print_seconds(checking->delays_ms, checking->units);
@@ -117,6 +128,12 @@ void check_frame(int line, const char* name, command_code code, RobotModel model
 }
 
 void note_unknown(const char* name, int line) {
+    if (quiet_sink) {
+        std::string message = std::string("unrecognized command: ") + name;
+        quiet_sink(quiet_context, line, message.c_str());
+        checking->unknown[0] = '?';
+        return;
+    }
     std::size_t used = std::strlen(checking->unknown);
     int n = std::snprintf(checking->unknown + used, sizeof checking->unknown - used,
                           "%s%s (line %d)", used ? ", " : "", name, line);
@@ -140,7 +157,7 @@ bool resolve_token(ScriptState* s, RobotModel model) {
         scan_hex32(s->token + 2, &s->code);
         return true;
     }
-    s->code = lookup_command(s->token, model);
+    s->code = quiet_sink ? decode_command(s->token, model) : lookup_command(s->token, model);
     return s->code != 0;
 }
 
@@ -158,6 +175,8 @@ int play_line(ScriptState* s, char* line, bool remainder, Port* port, RobotModel
     // of its own: it must not repeat the previous command.
     if (items == 0 && remainder)
         return 0;
+    if (items == 0 && quiet_sink && s->has_token)
+        quiet_sink(quiet_context, s->line, "no delay: repeats the previous line's command");
     if (items == 2) {
         std::memcpy(s->token, token, sizeof token);
         s->has_token = true;
@@ -252,6 +271,8 @@ int play_script(ScriptReader* reader, const char* path, Port* port, RobotModel m
         bool line_goes_on = n == SCRIPT_PIECE_SIZE - 1 && piece[n - 1] != '\n';
         // A comment never moves the robot, however long it is.
         comment = remainder ? comment : piece[0] == '#';
+        if (quiet_sink && line_goes_on && !remainder && !comment)
+            quiet_sink(quiet_context, state.line, "longer than 49 characters: read in pieces");
         if (!comment)
             status = play_line(&state, piece, remainder, port, model);
         remainder = line_goes_on;
@@ -303,4 +324,22 @@ int check_frames(const char* script_path, const char* name, command_code code, R
     print_seconds(check.delays_ms, check.units);
     std::printf(" in all\n");
     return status != 0 || check.unknown[0] ? 1 : 0;
+}
+
+int check_script_text(const char* text, std::size_t length, RobotModel model, bool wakeup,
+                      ProblemSink sink, void* context, int* frames, double* seconds) {
+    Check check = {wakeup ? 100 : 0, 0, 0, "", false};
+    checking = &check;
+    quiet_sink = sink;
+    quiet_context = context;
+    ScriptReader reader;
+    reader_init(&reader, nullptr, text, length);
+    play_script(&reader, "", nullptr, model);
+    quiet_sink = nullptr;
+    checking = nullptr;
+    *frames = check.frames;
+    *seconds = (static_cast<double>(check.delays_ms) * 1000 +
+                static_cast<double>((check.units * 5000 + 3) / 6)) /
+               1e6;
+    return check.unknown[0] ? 1 : 0;
 }

@@ -31,3 +31,12 @@ struct ScriptWatch {
 // when the port failed.
 int play_script_text(Port* port, const char* text, std::size_t length, RobotModel model,
                      const ScriptWatch* watch);
+
+// Problems a check finds, one call each, with the script's line.
+typedef void (*ProblemSink)(void* context, int line, const char* message);
+
+// Goes through a script held in memory as -check does, printing nothing and
+// opening or sending nothing: each problem to sink, the number of frames and
+// the total time (100 ms first for the wake-up). 1 when a problem was found.
+int check_script_text(const char* text, std::size_t length, RobotModel model, bool wakeup,
+                      ProblemSink sink, void* context, int* frames, double* seconds);
