@@ -1,7 +1,9 @@
 #include "api.h"
 
 #include "../player/command.h"
+#include "check.h"
 #include "events.h"
+#include "network.h"
 #include "sender.h"
 
 #include <httplib.h>
@@ -184,4 +186,14 @@ void install_routes(httplib::Server* server, const Access* access, RobotModel mo
         reply(res, 200, json{{"stopped", sender_stop_script()}});
     });
     server->Get("/api/events", stream_events);
+    server->Post("/api/check", [model](const httplib::Request& req, httplib::Response& res) {
+        std::string answer;
+        res.status = check_answer(req.body, model, &answer);
+        res.set_content(answer, "application/json");
+    });
+    server->Get("/api/qr.svg", [](const httplib::Request&, httplib::Response& res) {
+        std::string body, type;
+        res.status = phone_qr_answer(&body, &type);
+        res.set_content(body, type.c_str());
+    });
 }

@@ -2,6 +2,7 @@
 
 #include "api.h"
 #include "events.h"
+#include "network.h"
 #include "sender.h"
 
 #include <httplib.h>
@@ -104,6 +105,7 @@ int serve_remote(const RunSettings& settings) {
     if (remote_start(&port, settings.listen, settings.model) < 0)
         return end_run(&port, 1);
     std::printf("tarvik: remote control at %s\n", url.c_str());
+    announce_network(address, who_may.port, who_may.key);
     std::fflush(stdout);
     while (!plat_interrupted())
         plat_sleep_ms(200);
