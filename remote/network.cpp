@@ -35,20 +35,22 @@ void announce_network(const std::string& listen, int port, const std::string& ke
     } else {
         addresses = listen + "\n"; // the one address that serves
     }
-    std::string first;
-    for (std::size_t at = 0, end; (end = addresses.find('\n', at)) != std::string::npos;
-         at = end + 1) {
-        std::string url = url_of(addresses.substr(at, end - at), port, key);
-        std::printf("tarvik: on this network: %s\n", url.c_str());
-        if (first.empty())
-            first = url;
+    std::string first = addresses.substr(0, addresses.find('\n'));
+    if (!first.empty())
+        first = url_of(first, port, key);
+    {
+        // Ready for the page before anyone reads the lines.
+        std::lock_guard<std::mutex> lock(mutex);
+        phone_url = first;
     }
+    for (std::size_t at = 0, end; (end = addresses.find('\n', at)) != std::string::npos;
+         at = end + 1)
+        std::printf("tarvik: on this network: %s\n",
+                    url_of(addresses.substr(at, end - at), port, key).c_str());
     std::string drawing;
     if (!first.empty() && plat_stdout_terminal() && qr_terminal_text(first, &drawing))
         std::fputs(drawing.c_str(), stdout);
     std::fflush(stdout);
-    std::lock_guard<std::mutex> lock(mutex);
-    phone_url = first;
 }
 
 int phone_qr_answer(std::string* body, std::string* type) {
