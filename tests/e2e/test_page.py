@@ -225,6 +225,9 @@ def test_keys_compass_and_phone_layout(server, browser, tmp_path):
     until(browser, lambda: element(browser, "#problems").text.startswith("line 3: "))
     element(browser, "#play").click()
     until(browser, lambda: element(browser, "#line").text == "line 2 of 3")
+    element(browser, "#record").click()  # refused while a script plays
+    assert element(browser, "#record").get_attribute("aria-pressed") == "false"
+    assert element(browser, "#status").text == "a script is playing: stop it first"
     element(browser, "body").send_keys(Keys.ESCAPE)
     until(browser, lambda: len(log(browser)) == 9)
     assert element(browser, "#line").text == "script stopped"
