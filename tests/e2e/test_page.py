@@ -142,6 +142,14 @@ def log(driver):
     return [item.split()[2] for item in reversed(items)]
 
 
+FIRST_PAD = {1: "walk_forward", 2: "D4", 3: "forward"}
+
+
+def first_pad_button(driver):
+    return driver.execute_script(
+        "const b = document.querySelector('#pads button'); return b && b.dataset.name")
+
+
 def requested_hosts(driver):
     hosts = set()
     for entry in driver.get_log("performance"):
@@ -237,9 +245,11 @@ def test_keys_compass_and_phone_layout(server, browser, tmp_path):
 
     # A phone: Stop in sight after scrolling to the end, nothing wider than
     # the screen, touch targets of 44 px.
-    for width, height in ((390, 844), (360, 740)):
+    for width, height, model in ((390, 844, 2), (360, 740, 2), (360, 740, 1), (360, 740, 3)):
         browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
             "width": width, "height": height, "deviceScaleFactor": 1, "mobile": True})
+        browser.execute_script("document.querySelector('input[name=model][value=\"%d\"]').click()" % model)
+        until(browser, lambda: first_pad_button(browser) == FIRST_PAD[model])
         inner = browser.execute_script("return [innerWidth, innerHeight]")
         browser.execute_script("scrollTo(0, document.body.scrollHeight)")
         stop = browser.execute_script("""
@@ -247,18 +257,20 @@ def test_keys_compass_and_phone_layout(server, browser, tmp_path):
             const hit = document.elementFromPoint(r.x + r.width / 2, r.y + r.height / 2);
             return [r.top >= 0 && r.bottom <= innerHeight, hit && hit.closest('#stop-all') !== null,
                     scrollY > 0]""")
-        assert stop == [True, True, True], (inner, stop)
+        assert stop == [True, True, True], (model, inner, stop)
         assert browser.execute_script(
-            "return document.documentElement.scrollWidth <= innerWidth"), inner
+            "return document.documentElement.scrollWidth <= innerWidth"), (model, inner)
         small = browser.execute_script("""
             return [...document.querySelectorAll('button, summary, select, input:not(.hide):not([type=radio]), label:has(input)')]
               .filter((e) => e.offsetParent !== null)
               .map((e) => [e.id || e.textContent.trim().slice(0, 20), e.getBoundingClientRect()])
               .filter(([, r]) => r.width < 44 || r.height < 44).map(([n]) => n)""")
-        assert small == [], inner
+        assert small == [], (model, inner)
     if SCREENSHOTS:
         browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
             "width": 390, "height": 844, "deviceScaleFactor": 1, "mobile": True})
+        browser.execute_script("document.querySelector('input[name=model][value=\"2\"]').click()")
+        until(browser, lambda: first_pad_button(browser) == "D4")
         browser.execute_script("scrollTo(0, 0)")
         browser.save_screenshot(os.path.join(SCREENSHOTS, "remote-narrow.png"))
     assert requested_hosts(browser) == {server.url.rstrip("/")}
