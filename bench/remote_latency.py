@@ -42,7 +42,9 @@ def browser_presses(url, presses):
     try:
         driver.get(url)
         wait = WebDriverWait(driver, 30)
-        button = wait.until(lambda d: d.find_element(By.CSS_SELECTOR, 'button[data-name="stop"]'))
+        # The pad comes once the page's event stream is open: every frame is logged from then.
+        wait.until(lambda d: d.find_element(By.CSS_SELECTOR, "#pads button"))
+        button = driver.find_element(By.CSS_SELECTOR, 'button[data-name="stop"]')
         log_items = lambda: len(driver.find_elements(By.CSS_SELECTOR, "#log li"))
         # The page notes each click's moment itself (wall clock, ms).
         driver.execute_script("window.clicks = []; document.addEventListener('click', () => "

@@ -1,7 +1,9 @@
 #include "api.h"
 
 #include "../player/command.h"
+#include "check.h"
 #include "events.h"
+#include "network.h"
 #include "sender.h"
 
 #include <nlohmann/json.hpp>
@@ -159,6 +161,20 @@ void stop(const Request&, const Reply& reply) {
     reply(json_answer(200, json{{"stopped", sender_stop_script()}}));
 }
 
+// A script read as -check reads it, for the page's script box.
+void check(const Request& request, const Reply& reply) {
+    std::string text;
+    RobotModel model;
+    Answer wrong = read_body(request, "text", &text, &model);
+    reply(wrong.status != 0 ? wrong : json_answer(200, script_check(text, model)));
+}
+
+void phone_qr(const Request&, const Reply& reply) {
+    Answer answer{0, "", "", {}, false, 0};
+    answer.status = phone_qr_answer(&answer.body, &answer.type);
+    reply(answer);
+}
+
 // The sender thread's route to realtime, for the page's status line.
 void status(const Request&, const Reply& reply) {
     reply(json_answer(200, json{{"realtime", sender_realtime()}}));
@@ -179,10 +195,11 @@ struct Route {
 };
 
 const Route routes[] = {
-    {"GET", "/", show_page},        {"GET", "/api/commands", list_commands},
-    {"POST", "/api/send", send},    {"POST", "/api/script", play},
-    {"POST", "/api/stop", stop},    {"GET", "/api/events", stream_events},
-    {"GET", "/api/status", status},
+    {"GET", "/", show_page},          {"GET", "/api/commands", list_commands},
+    {"POST", "/api/send", send},      {"POST", "/api/script", play},
+    {"POST", "/api/stop", stop},      {"GET", "/api/events", stream_events},
+    {"GET", "/api/status", status},   {"POST", "/api/check", check},
+    {"GET", "/api/qr.svg", phone_qr},
 };
 
 } // namespace

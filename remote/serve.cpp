@@ -6,6 +6,7 @@
 
 #include "api.h"
 #include "events.h"
+#include "network.h"
 #include "sender.h"
 
 #include <boost/asio/ip/tcp.hpp>
@@ -456,9 +457,12 @@ int serve_remote(const RunSettings& settings) {
     api_setup(&serving.who_may, settings.model);
     events_open(events_published);
     sender_start(&port);
-    // The only line on standard output; whoever started the program may read
-    // this line alone.
+    // The first line on standard output, flushed at once: whoever started the
+    // program may read this line alone. The network's lines follow; nothing
+    // after them.
     std::printf("tarvik: remote control at %s\n", url.c_str());
+    std::fflush(stdout);
+    announce_network(address, serving.who_may.port, serving.who_may.key);
     std::fflush(stdout);
     accept_next();
     beat();

@@ -122,6 +122,9 @@ class Served:
         self.status = self.proc.returncode
         self.seconds = time.monotonic() - started
         self.out, self.err = out.decode(errors="replace"), err.decode(errors="replace")
+        # Beyond loopback the network's addresses follow the first line at
+        # start (test_page.py reads them): only what comes after counts.
+        self.out = re.sub(r"^(tarvik: on this network: .*\n)+", "", self.out)
         recording = ""
         if os.path.exists(self.vcd):
             with open(self.vcd) as f:
@@ -629,65 +632,3 @@ HOSTILE = [crowd, too_many_streams, too_many_connections, dribblers, idle_keep_a
 @pytest.mark.parametrize("client", HOSTILE, ids=[f.__name__ for f in HOSTILE])
 def test_hostile_clients(work, client):
     client(work)
-
-
-@pytest.mark.skipif(not shutil.which("chromedriver"), reason="no chromedriver")
-def test_page_in_chromium(work):
-    """Presses, a direction, a script with an unknown name, in headless
-    Chromium; the page asks nothing of any other host. Screenshots go to
-    TARVIK_SCREENSHOTS when it names a folder."""
-    webdriver = pytest.importorskip("selenium.webdriver")
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import Select, WebDriverWait
-
-    with Served(work, argv=[TARVIK, "-serve", "127.0.0.1:0", "-port", os.path.join(work, "b.vcd")],
-                vcd="b.vcd") as served:
-        options = webdriver.ChromeOptions()
-        for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--window-size=1280,900", "--user-data-dir=" + os.path.join(work, "profile")):
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
-        driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-        try:
-            wait = WebDriverWait(driver, WAIT * 2)
-            log = lambda: driver.find_element(By.ID, "log").text
-            log_lines = lambda: log().count("\n") + bool(log())
-            driver.get(served.url)
-            button = lambda name: wait.until(
-                lambda d: d.find_element(By.CSS_SELECTOR, '#commands button[data-name="%s"]' % name))
-            button("walk_forward").click()
-            wait.until(lambda d: log_lines() == 1)
-            driver.find_element(By.CSS_SELECTOR, "input[name=model][value='2']").click()
-            Select(wait.until(lambda d: d.find_element(By.ID, "direction"))).select_by_value("3")
-            assert button("_walking").text == "D3 walking"
-            button("_walking").click()
-            wait.until(lambda d: log_lines() == 2)
-            driver.find_element(By.ID, "script").send_keys("0 stop\n10 nosuch\n5 D1_walking")
-            driver.find_element(By.ID, "play").click()
-            wait.until(lambda d: d.find_element(By.ID, "line").text == "script ended")
-            progress = driver.find_element(By.ID, "progress")
-            assert progress.get_attribute("value") == progress.get_attribute("max")
-            assert driver.find_element(By.ID, "problems").text == "line 2: unrecognized command: nosuch"
-            wait.until(lambda d: log_lines() == 4)
-            screenshots = os.environ.get("TARVIK_SCREENSHOTS", "")
-            if screenshots:
-                driver.save_screenshot(os.path.join(screenshots, "remote-wide.png"))
-                driver.set_window_size(390, 844)
-                driver.save_screenshot(os.path.join(screenshots, "remote-narrow.png"))
-            requested = set()
-            for entry in driver.get_log("performance"):
-                message = json.loads(entry["message"])["message"]
-                if message["method"] == "Network.requestWillBeSent":
-                    url = message["params"]["request"]["url"]
-                    if re.match(r"(https?|wss?|ftp):", url):  # pages, not the browser's own
-                        requested.add(re.sub(r"^(\w+://[^/]*).*", r"\1", url))
-            assert requested == {served.url.rstrip("/")}
-        finally:
-            driver.quit()
-        status, out, recording = served.stop()
-    assert (status, out) == (130, "")
-    assert [(e["name"], e["code"]) for e in served.frames()] == [
-        ("walk_forward", 0x86), ("D3_walking", 0x303), ("stop", 0x3AA), ("D1_walking", 0x301)]
-    assert recording.count('1"') == 1  # one wake-up byte for the whole run
-    frames_match(recording, served.frames())
