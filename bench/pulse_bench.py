@@ -25,6 +25,8 @@ import sys
 import tempfile
 import time
 
+import private_bus
+
 UNIT_NS = 1e9 / 1200
 CHANGES_PER_FRAME = 26  # 12-bit frames: lead-in on, 12 x (off, on), off
 
@@ -61,83 +63,6 @@ def spinners(count):
     return [subprocess.Popen(["sh", "-c", "while :; do :; done"]) for _ in range(count)]
 
 
-BUS_CONFIG = """<busconfig>
-  <type>system</type>
-  <listen>unix:path=%s</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
-  </policy>
-</busconfig>
-"""
-RTKIT_RULE = """polkit.addRule(function(action, subject) {
-    if (action.id == "org.freedesktop.RealtimeKit1.acquire-real-time")
-        return polkit.Result.YES;
-});
-"""
-NOBODY = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"]
-
-
-def wait_for_name(address, name):
-    for _ in range(600):
-        answer = subprocess.run(
-            ["busctl", "--address=" + address, "call", "org.freedesktop.DBus",
-             "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner", "s", name],
-            capture_output=True, text=True, timeout=30)
-        if answer.stdout.strip() == "b true":
-            return
-        time.sleep(0.1)
-    raise RuntimeError("%s never came on the bus" % name)
-
-
-def start_rtkit_bus(workdir):
-    """A private system bus with polkit (a rule granting RTKit's action, seen
-    only in polkitd's own mount namespace) and RTKit, as a desktop session
-    has them: (address, daemons). Nothing of the machine's own changes."""
-    socket = os.path.join(workdir, "bus")
-    config = os.path.join(workdir, "bus.conf")
-    rules = os.path.join(workdir, "rules.d")
-    os.mkdir(rules)
-    os.chmod(rules, 0o755)
-    with open(config, "w") as f:
-        f.write(BUS_CONFIG % socket)
-    with open(os.path.join(rules, "50-tarvik-bench.rules"), "w") as f:
-        f.write(RTKIT_RULE)
-    address = "unix:path=" + socket
-    env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=address)
-    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL, "env": env}
-    daemons = [subprocess.Popen([shutil.which("dbus-daemon"), "--config-file=" + config,
-                                 "--nofork", "--print-address"], stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL)]
-    try:
-        daemons[0].stdout.readline()
-        os.chmod(socket, 0o666)
-        daemons.append(subprocess.Popen(
-            ["unshare", "-m", "--propagation", "private", "sh", "-c",
-             'mount --bind "$0" /etc/polkit-1/rules.d && exec /usr/lib/polkit-1/polkitd --no-debug',
-             rules], **quiet))
-        wait_for_name(address, "org.freedesktop.PolicyKit1")
-        daemons.append(subprocess.Popen(
-            ["/usr/libexec/rtkit-daemon", "--stderr", "--no-canary", "--no-drop-privileges",
-             "--no-chroot", "--no-limit-resources"], **quiet))
-        wait_for_name(address, "org.freedesktop.RealtimeKit1")
-    except Exception:
-        stop_daemons(daemons)
-        raise
-    return address, daemons
-
-
-def stop_daemons(daemons):
-    for daemon in reversed(daemons):
-        if daemon.poll() is None:
-            daemon.terminate()
-            try:
-                daemon.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                daemon.kill()
-                daemon.wait(timeout=10)
-
-
 def run_case(tarvik, recorder, codes, mm_timer, loaded, user=None, rtkit=False):
     """One case: the frames as root, or as user (nobody, without realtime
     rights), then with RTKit on a private bus or with no bus at all."""
@@ -162,7 +87,7 @@ def run_case(tarvik, recorder, codes, mm_timer, loaded, user=None, rtkit=False):
         if user:
             address = "unix:path=" + os.path.join(workdir, "no-bus")
             if rtkit:
-                address, daemons = start_rtkit_bus(workdir)
+                address, daemons = private_bus.start(workdir)
             env["DBUS_SYSTEM_BUS_ADDRESS"] = address
         load = spinners(os.cpu_count() or 1) if loaded else []
         time.sleep(0.2 if loaded else 0)
@@ -170,7 +95,7 @@ def run_case(tarvik, recorder, codes, mm_timer, loaded, user=None, rtkit=False):
         if mm_timer:
             args.append("-mmtimer")
         if user:
-            args = NOBODY + args
+            args = private_bus.NOBODY + args
         with tempfile.TemporaryFile() as err_file:
             child = subprocess.Popen(args, env=env, stdout=subprocess.PIPE, stderr=err_file)
             out = child.stdout.read().decode(errors="replace")
@@ -181,7 +106,7 @@ def run_case(tarvik, recorder, codes, mm_timer, loaded, user=None, rtkit=False):
         for p in load:
             p.send_signal(signal.SIGKILL)
             p.wait()
-        stop_daemons(daemons)
+        private_bus.stop(daemons)
         os.close(master)
         os.close(slave)
     calls = []
@@ -365,8 +290,7 @@ def main():
              ("plain, all cores loaded", False, True, None, False),
              ("mmtimer, idle", True, False, None, False),
              ("mmtimer, all cores loaded", True, True, None, False)]
-    daemons = (shutil.which("dbus-daemon"), "/usr/lib/polkit-1/polkitd", "/usr/libexec/rtkit-daemon")
-    with_rtkit = all(p and os.access(p, os.X_OK) for p in daemons)
+    with_rtkit = private_bus.available()
     if os.geteuid() == 0 and not args.root_only:
         for name, rtkit in (("nobody", False), ("nobody with RTKit", True))[:1 + with_rtkit]:
             cases += [(name + ", idle", False, False, "nobody", rtkit),

@@ -83,6 +83,32 @@ def test_completion(deb, tmp_path, words, current, offered):
     assert out == offered + "\n"
 
 
+def test_realtime_for_the_group_tarvik(deb, tmp_path):
+    """The limits file, a conffile (purging removes it), and the postinst,
+    which adds the system group once (the group stays, as Debian does)."""
+    package, unpacked = deb
+    with open(os.path.join(unpacked, "etc/security/limits.d/tarvik.conf")) as f:
+        rows = [line.split() for line in f if line.strip() and not line.startswith("#")]
+    assert rows == [["@tarvik", "-", "rtprio", "49"], ["@tarvik", "-", "nice", "-20"],
+                    ["@tarvik", "-", "memlock", "unlimited"]]
+    control = tmp_path / "control"
+    ok(["dpkg-deb", "-e", package, str(control)])
+    assert (control / "conffiles").read_text().split() == ["/etc/security/limits.d/tarvik.conf"]
+    assert "adduser" in ok(["dpkg-deb", "-f", package, "Depends"])
+    # Run where addgroup and getent only note what they were asked.
+    fake_bin = tmp_path / "bin"
+    fake_bin.mkdir()
+    calls = tmp_path / "calls"
+    for name, status in (("addgroup", 0), ("getent", 2)):
+        (fake_bin / name).write_text('#!/bin/sh\necho "%s $*" >> %s\nexit %d\n'
+                                     % (name, calls, status))
+        (fake_bin / name).chmod(0o755)
+    for argument in ("configure", "abort-upgrade"):
+        ok(["sh", str(control / "postinst"), argument],
+           env={"PATH": "%s:/usr/bin:/bin" % fake_bin})
+    assert calls.read_text() == "getent group tarvik\naddgroup --system --quiet tarvik\n"
+
+
 def test_windows_zip():
     listed = ok(["python3", "-m", "zipfile", "-l", cpack(WINDOWS_BUILD, "tarvik-*-win32.zip")])
     for f in ["tarvik.exe", "tarvikjava.dll", "TarvikDLL.java", "README.md"]:
