@@ -130,8 +130,8 @@ def vcd_changes(text):
     return "".join(line[0] for line in body.split() if line in ("0!", "1!"))
 
 
-def vcd_frames(text):
-    """The frames of a recording as (code, bits), read from the gaps."""
+def vcd_edges(text):
+    """The break line's changes in a recording as (time in µs, on)."""
     body = text[text.index("$dumpvars"):]
     body = body[body.index("$end") + 4:]
     now, changes = 0, []
@@ -140,6 +140,12 @@ def vcd_frames(text):
             now = int(word[1:])
         elif word in ("0!", "1!"):
             changes.append((now, word == "1!"))
+    return changes
+
+
+def vcd_frames(text):
+    """The frames of a recording as (code, bits), read from the gaps."""
+    changes = vcd_edges(text)
     frames = []
     for i, (at, on) in enumerate(changes):
         length = changes[i + 1][0] - at if i + 1 < len(changes) else None

@@ -17,7 +17,7 @@ import urllib.request
 
 import pytest
 
-from conftest import ROOT, TARVIK, UNIT_US, run, vcd_frames
+from conftest import ROOT, TARVIK, UNIT_US, run, vcd_edges, vcd_frames
 
 WAIT = 60  # seconds for anything to happen; only reached when something is wrong
 SCREENSHOTS = os.environ.get("TARVIK_SCREENSHOTS", "")
@@ -85,14 +85,7 @@ def server(tmp_path):
 
 def frame_starts(text):
     """Each frame of a recording as (start in µs, code)."""
-    body = text[text.index("$dumpvars"):]
-    body = body[body.index("$end") + 4:]
-    now, changes = 0, []
-    for word in body.split():
-        if word.startswith("#"):
-            now = int(word[1:])
-        elif word in ("0!", "1!"):
-            changes.append((now, word == "1!"))
+    changes = vcd_edges(text)
     starts = [at for i, (at, on) in enumerate(changes)
               if on and i + 1 < len(changes) and changes[i + 1][0] - at > 5 * UNIT_US]
     return list(zip(starts, [code for code, _ in vcd_frames(text)]))
