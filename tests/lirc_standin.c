@@ -1,7 +1,6 @@
-/* LD_PRELOAD stand-in for a LIRC transmitter: the file named by
- * TARVIK_FAKE_LIRC says it is a character device, answers LIRC_GET_FEATURES
- * with LIRC_CAN_SEND_PULSE and takes the send mode, and what the program
- * writes to it stays in the file. */
+/* LD_PRELOAD stand-in for a LIRC transmitter: the file TARVIK_FAKE_LIRC names
+ * is a character device that can send pulses and takes the send mode; what
+ * is written to it stays in the file. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <linux/lirc.h>
