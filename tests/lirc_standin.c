@@ -1,6 +1,5 @@
-/* LD_PRELOAD stand-in for a LIRC transmitter: the file TARVIK_FAKE_LIRC names
- * is a character device that can send pulses and takes the send mode; what
- * is written to it stays in the file. */
+/* LD_PRELOAD stand-in for a LIRC transmitter: the file TARVIK_FAKE_LIRC names is a
+ * character device that sends pulses, in the send mode asked; what is written stays. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <linux/lirc.h>

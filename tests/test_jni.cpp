@@ -25,9 +25,7 @@ namespace {
 
 using Chars = std::u16string;
 
-jstring text(const Chars& s) {
-    return reinterpret_cast<jstring>(const_cast<Chars*>(&s));
-}
+const auto text = [](const Chars& s) { return (jstring)&s; };
 
 JNIEnv* const env = [] {
     static JNINativeInterface_ functions;
