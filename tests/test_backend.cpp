@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <tuple>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -32,7 +33,10 @@ struct Pty {
         fcntl(master, F_SETFL, O_NONBLOCK);
     }
     ~Pty() { hang_up(); }
-    void hang_up() { close(master), close(slave), master = slave = -1; }
+    void hang_up() {
+        for (int* fd : {&master, &slave})
+            close(std::exchange(*fd, -1));
+    }
     int exclusive() const {
         int on = -1;
         return ioctl(slave, TIOCGEXCL, &on) == 0 ? on : -1;
