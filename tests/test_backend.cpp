@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <pty.h>
 #include <sched.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -133,8 +132,7 @@ TEST(Backend, PortsListedFromSysfs) {
         else
             write_file(root + path, text);
     }
-    char text[1024];
-    // The length it tells, and the text up to it.
+    char text[1024]; // the text up to the length it tells
     EXPECT_EQ(std::string(text, plat_list_ports(root.c_str(), text, sizeof text)),
               "/dev/ttyS0 (COM1, the system console)\n/dev/ttyS10 (COM11)\n"
               "/dev/ttyUSB0 (usb 0403:6001, /dev/serial/by-id/usb-FTDI_A1-if00-port0)\n"
