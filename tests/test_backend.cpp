@@ -67,7 +67,6 @@ TEST(Backend, PortsDevicesConsolesClaimsAndHangUps) {
     const std::tuple<std::string, bool, LineResult> opened[] = {
         {pty.name, true, LINE_DONE}, {"/dev/null", false, LINE_REFUSED}}; // serial or not
     for (const auto& [path, serial, brk] : opened) {
-        SCOPED_TRACE(path);
         struct stat own;
         ASSERT_EQ(stat(path.c_str(), &own), 0);
         bool character = false;

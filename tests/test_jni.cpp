@@ -27,13 +27,19 @@ using Chars = std::u16string;
 
 const auto text = [](const Chars& s) { return (jstring)&s; };
 
+jsize JNICALL string_length(JNIEnv*, jstring s) {
+    return jsize(((Chars*)s)->size());
+}
+
+void JNICALL string_region(JNIEnv*, jstring s, jsize at, jsize length, jchar* out) {
+    ((Chars*)s)->copy(reinterpret_cast<char16_t*>(out), std::size_t(length), std::size_t(at));
+}
+
 JNIEnv* const env = [] {
     static JNINativeInterface_ functions;
     static JNIEnv env = {&functions};
-    functions.GetStringLength = [](JNIEnv*, jstring s) { return jsize(((Chars*)s)->size()); };
-    functions.GetStringRegion = [](JNIEnv*, jstring s, jsize at, jsize length, jchar* out) {
-        ((Chars*)s)->copy(reinterpret_cast<char16_t*>(out), std::size_t(length), std::size_t(at));
-    };
+    functions.GetStringLength = string_length;
+    functions.GetStringRegion = string_region;
     return &env;
 }();
 
@@ -68,8 +74,7 @@ TEST(JavaLibrary, EntryPointsOnTheFakePlatform) {
                             "rest P T tick+ t1 ~3aa/12 t42 tick- N release close "
                             "rest P T 8e/8 N release close");
 
-    // A refused break condition keeps the library's result, a device gone
-    // mid-frame does not.
+    // A refused break condition keeps the result, a device gone mid-frame not.
     for (auto [config, sent] : {std::pair{"break_error=25 break_fails_from=1", 1},
                                 std::pair{"break_error=5 break_fails_from=3", 0}}) {
         fake_reset(config);
@@ -86,7 +91,6 @@ TEST(JavaLibrary, NamesAsWrittenOrRefused) {
     for (int i = 0; i < 2047; ++i)
         e_acute_2047 += "\xC3\xA9";
     const std::pair<Chars, std::string> cases[] = {
-        // the name, what is opened
         {u"\u007fP\u00e9\u20ac\U0001F916", "\x7FP\xC3\xA9\xE2\x82\xAC\xF0\x9F\xA4\x96"},
         {Chars(u"a\0b", 3), ""}, // U+0000 would end the name early
         {u"P\xD800", ""},        // half a surrogate pair
