@@ -179,13 +179,13 @@ TEST(Backend, TextsTimersPrioritiesAndInterrupts) {
     sched_getaffinity(0, sizeof during, &during);
     EXPECT_EQ(CPU_COUNT(&during), 1); // pinned for the frame
     usleep(50000);                    // a frame of 50 ms needs a rest of 8.8 ms before the next
+    before = plat_counter();          // the frame ends after it: its rest counts from there
     EXPECT_TRUE(plat_leave_frame_priority());
     plat_unpin_thread(&saved);
     sched_getaffinity(0, sizeof after, &after);
     EXPECT_TRUE(CPU_EQUAL(&cpus, &after)); // the thread's own processors back
     EXPECT_EQ(std::pair(getpriority(PRIO_PROCESS, 0), sched_getscheduler(0)),
               std::pair(0, SCHED_OTHER));
-    before = plat_counter();
     plat_rest_before_frame();
     EXPECT_TRUE(!thread || plat_counter() - before >= 5000000); // a realtime frame's rest
 #ifndef __SANITIZE_ADDRESS__ // whose shadow memory cannot be locked; nor under valgrind
