@@ -1,7 +1,6 @@
-"""What is shipped: the install, the Debian package (checked and unpacked,
-never installed), the Windows zip, and the 32-bit Windows build's machine
-code and imports; checked where every deliverable is built, that is, when a
-Windows build is given."""
+"""What is shipped: the Debian package (checked and unpacked, never
+installed), the Windows zip, the 32-bit Windows build's machine code and
+imports; checked where every deliverable is built (a Windows build given)."""
 
 import glob
 import os
@@ -21,25 +20,23 @@ def ok(argv, **kwargs):
     return r.out
 
 
-def cpack(folder, pattern, *generator):
-    for old in glob.glob(os.path.join(folder, pattern)):
-        os.remove(old)
-    ok(["sh", "-c", 'cd "$0" && exec cpack "$@"', folder, *generator])
-    (package,) = glob.glob(os.path.join(folder, pattern))
+def cpack(build, out, *generator):
+    """The build's package, made in out (the build is left as it is)."""
+    ok(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", str(out), *generator])
+    (package,) = glob.glob(str(out / "tarvik*.*"))
     return package
 
 
 @pytest.fixture(scope="module")
 def deb(tmp_path_factory):
     """The Debian package, and where it is unpacked."""
-    package, unpacked = cpack(BUILD, "tarvik_*.deb", "-G", "DEB"), tmp_path_factory.mktemp("deb")
+    package, unpacked = cpack(BUILD, tmp_path_factory.mktemp("cpack"), "-G", "DEB"), tmp_path_factory.mktemp("deb")
     ok(["dpkg-deb", "-x", package, str(unpacked)])
     return package, unpacked
 
 
 def test_debian_package(deb):
-    """What the install puts in place (the package is made from it)."""
-    package, unpacked = deb
+    package, unpacked = deb  # what the install puts in place, first
     for f in ["bin/tarvik", "lib/*/jni/libtarvikjava.so", "share/man/man1/tarvik.1.gz",
               "share/bash-completion/completions/tarvik", "share/tarvik/java/TarvikDLL.java",
               "share/doc/tarvik/copyright", "share/doc/tarvik/changelog.Debian.gz"]:
@@ -47,8 +44,7 @@ def test_debian_package(deb):
     depends = ok(["dpkg-deb", "-f", package, "Depends"])
     assert re.search(r"(^|, )libc6 ", depends) and re.search(r"(^|, )adduser\b", depends), depends
     lintian = run(["lintian", package], timeout=600)
-    assert [line for line in (lintian.out + lintian.err).splitlines()
-            if "root privileges" not in line] == []
+    assert [s for s in (lintian.out + lintian.err).splitlines() if "root privileges" not in s] == []
     man = ok(["man", "-l", str(unpacked / "usr/share/man/man1/tarvik.1.gz")], env={"MANWIDTH": "200"})
     assert "send commands to toy robots" in man
     assert ok([str(unpacked / "usr/bin/tarvik"), "--version"]).strip() in man  # one version in both
@@ -62,8 +58,7 @@ def test_debian_package(deb):
 ])
 def test_completion(deb, tmp_path, words, current, offered):
     lister = tmp_path / "lister"  # a stand-in that lists a console and a port
-    lister.write_text('#!/bin/sh\necho "/dev/ttyS0 (COM1, the system console)"\n'
-                      'echo "/dev/ttyUSB0 (usb 0403:6001)"\n')
+    lister.write_text('#!/bin/sh\necho "/dev/ttyS0 (COM1, the system console)\n/dev/ttyUSB0 (usb)"\n')
     lister.chmod(0o755)
     script = ('source "$0"; COMP_WORDS=(%s); COMP_CWORD=%d; _tarvik; echo "${COMPREPLY[*]}"'
               % (words.replace("LISTER", str(lister)), current))
@@ -92,8 +87,8 @@ def test_realtime_for_the_group_tarvik(deb, tmp_path):
     assert calls.read_text() == "getent group tarvik\naddgroup --system --quiet tarvik\n"
 
 
-def test_windows_zip():
-    listed = ok(["python3", "-m", "zipfile", "-l", cpack(WINDOWS_BUILD, "tarvik-*-win32.zip")])
+def test_windows_zip(tmp_path):
+    listed = ok(["python3", "-m", "zipfile", "-l", cpack(WINDOWS_BUILD, tmp_path)])
     for f in ["tarvik.exe", "tarvikjava.dll", "TarvikDLL.java", "README.md"]:
         assert re.search("/%s " % re.escape(f), listed), f
 
@@ -101,18 +96,15 @@ def test_windows_zip():
 def test_windows_build():
     dump = lambda flags, name: ok(["i686-w64-mingw32-objdump", flags, "--no-show-raw-insn",  # noqa: E731
                                    os.path.join(WINDOWS_BUILD, name)])
-    # The timing values in SSE2 doubles: no x87 multiplication, which would
-    # round them twice.
+    # The timing values in SSE2 doubles: no x87 multiplication, which would round them twice.
     code = dump("-d", "libtarvik_core.a")
     body = code[code.index("<__Z11init_timingx>:"):]
     body = body[:body.index("ret")]
     assert "mul" in body and "fmul" not in body, body
     dll = dump("-p", "tarvikjava.dll")
-    for name in ["TarvikOpen@12", "TarvikSend@28", "TarvikDecode@16", "TarvikClose@16",
-                 "TarvikUseMMTimer@12"]:
-        assert "] _Java_TarvikDLL_%s\n" % name in dll, name
-    # System DLLs only; sockets for the program's remote control, never for
-    # the library.
+    for name in ["Open@12", "Send@28", "Decode@16", "Close@16", "UseMMTimer@12"]:
+        assert "] _Java_TarvikDLL_Tarvik%s\n" % name in dll, name
+    # System DLLs only; sockets for the program's remote control, never for the library.
     for imports, allowed in ((dll, set()), (dump("-p", "tarvik.exe"), {"WS2_32.dll", "MSWSOCK.dll"})):
         for name in re.findall(r"DLL Name: (\S+)", imports):
             assert name in {"KERNEL32.dll", "msvcrt.dll", "WINMM.DLL"} | allowed, name

@@ -1,9 +1,7 @@
-"""The deliverables run for real: the program natively and under wine, the
-Java example in a JVM. A row earns its place by wiring, one per runner and
-kind of behaviour; what a run does to the tick is pinned on the fake platform
-(test_runs.cpp, test_script.cpp). In the rows PTY stands for a
-pseudo-terminal (COM9 under wine), VCD for a recording, FILE for an ordinary
-file holding "my notes", SCRIPT for a file holding the row's script."""
+"""The program run for real, natively and under wine, and the Java example
+in a JVM: one row per runner and kind of behaviour, for the wiring (the fake
+platform's tables pin the rest). In the rows PTY is a pseudo-terminal (COM9
+under wine), VCD a recording, FILE a file holding NOTES, SCRIPT the row's script."""
 
 import fcntl
 import os
@@ -27,18 +25,15 @@ CRLF = "# three frames\r\n20 walk_forward\r\n10 0x3aa\r\n\r\n5\r\n\x1a1 stop\r\n
 BACK_TO_BACK = "0 stop\n" * 500
 WHOLE = "whole"  # any number of whole 8-bit frames
 NOTES = "my notes\n"
-WALK_PULSES = (6667, 3333, 833, 834, 833, 833, 834, 833, 833, 834, 833, 3333, 834, 3333, 833, 834,
-               833)
+WALK_PULSES = (6667, 3333, 833, 834, 833, 833, 834, 833, 833, 834, 833, 3333, 834, 3333, 833, 834, 833)
 
-# What the test does meanwhile: the script on standard input; Ctrl-C, or the
-# line hanging up, once the wake-up byte is out; another program holding
-# the port; FILE standing in for a LIRC transmitter.
+# What the test does meanwhile: the script on standard input; Ctrl-C, or the line hanging
+# up, once the wake-up byte is out; another program holding PTY; FILE as a LIRC transmitter.
 STDIN, INTERRUPT, HANG_UP, HOLD, LIRC = "stdin", "interrupt", "hang-up", "hold", "lirc"
 
-# runner, arguments, script, act, status, standard output, the program's
-# lines on standard error (a final * matches any rest), the bytes at PTY
-# (for LIRC the pulse lengths), the frames' widths at PTY or VCD; None is
-# not judged.
+# runner, arguments, script, act, status, standard output, the program's lines on standard
+# error (a final * matches any rest), the bytes at PTY (for LIRC the pulse lengths), the
+# frames' widths at PTY or VCD; None is not judged.
 ROWS = [
     ("native", "", "", None, 0, expected("usage.txt"), "", None, None),
     ("native", "-commands", "", None, 0, expected("commands.txt"), "", None, None),
@@ -50,8 +45,7 @@ ROWS = [
     ("native", "-script SCRIPT -port PTY", BACK_TO_BACK, INTERRUPT, 130, "", "", None, WHOLE),
     ("native", "-script SCRIPT -port PTY", BACK_TO_BACK, HANG_UP, 1, "error writing port\n",
      "tarvik: PTY: Input/output error\n", None, None),
-    ("native", "stop -port PTY", "", HOLD, 1, O, "tarvik: PTY: in use by another program\n", b"",
-     []),
+    ("native", "stop -port PTY", "", HOLD, 1, O, "tarvik: PTY: in use by another program\n", b"", []),
     ("native", "walk_forward -port FILE", "", LIRC, 0, "", "", WALK_PULSES, None),
     ("wine", "/?", "", None, 0, expected("usage.txt"), "", None, None),
     ("wine", "-ports", "", None, 0, None, "", None, None),  # what QueryDosDevice shows
@@ -68,16 +62,13 @@ ROWS = [
 
 @pytest.fixture(scope="session")
 def wine():
-    """(wine, the build it runs, the prefix, the environment): the 32-bit
-    build, else the 64-bit one under wine64; None when neither runs (nor
-    under valgrind, which would trace wine). The prefix and its server, which
-    outlives every run, are the session's own, and hold no run's output."""
+    """(wine, build, prefix, environment) for the 32-bit build, else the 64-bit one under
+    wine64; None when neither runs, or under valgrind. The prefix and server are our own."""
     prefix = tempfile.mkdtemp(prefix="tarvik-wine-")
-    env = {"DISPLAY": None, "WINEPREFIX": prefix, "WINEDEBUG": "-all",
-           "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    env = {"DISPLAY": None, "WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    null = subprocess.DEVNULL  # the server outlives every run: it holds no run's output open
     quiet = dict(env={k: v for k, v in dict(os.environ, **env).items() if v is not None},
-                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                 timeout=300)
+                 stdin=null, stdout=null, stderr=null, timeout=300)
     chosen = None
     if SLOWDOWN == 1 and (WINDOWS_BUILD or WINDOWS64_BUILD):
         subprocess.run(["wineserver", "-p"], **quiet)
@@ -120,10 +111,8 @@ def test_program(runner, args, script, act, status, out, err, port_bytes, frames
     if wine:
         program, build, prefix, env = wine
         argv = [program, os.path.join(build, "tarvik.exe")]
-        link = os.path.join(prefix, "dosdevices", "com9")
-        if os.path.lexists(link):
-            os.remove(link)
-        os.symlink(pty.name, link)
+        os.symlink(pty.name, tmp_path / "com9")  # in place of the last row's
+        os.replace(tmp_path / "com9", os.path.join(prefix, "dosdevices", "com9"))
     argv = [program, os.path.join(build, args)] if args.endswith(".exe") else argv + fill(args).split()
     if act == LIRC:
         env = {"LD_PRELOAD": LIRC_STANDIN, "TARVIK_FAKE_LIRC": os.path.realpath(file)}

@@ -1,6 +1,5 @@
 """Realtime for a user without the right to it: the real program as nobody
-gets RTKit's grant on a private system bus (its own dbus-daemon, polkitd
-with a test rule seen only in its own mount namespace, rtkit-daemon)."""
+gets RTKit's grant on a private system bus (bench/private_bus.py)."""
 
 import os
 import shutil
