@@ -1,13 +1,11 @@
-"""The deliverables run for real: the program natively and under wine, the
-Java example in a JVM, on pseudo-terminals, recordings and files. A row
-earns its place by wiring, one per runner and kind of behaviour; what a run
-does to the tick is pinned on the fake platform (test_runs.cpp,
-test_script.cpp). In the rows PTY stands for a pseudo-terminal (COM9 under
-wine), VCD for a recording, FILE for an ordinary file holding "my notes",
-SCRIPT for a file holding the row's script."""
+"""The program run for real, natively and under wine, and the Java example
+in a JVM: one row per runner and kind of behaviour, for the wiring (the fake
+platform's tables pin the rest). In the rows PTY is a pseudo-terminal (COM9
+under wine), VCD a recording, FILE a file holding NOTES, SCRIPT the row's script."""
 
 import fcntl
 import os
+import re
 import select
 import shutil
 import signal
@@ -18,8 +16,8 @@ import time
 
 import pytest
 
-from conftest import (BUILD, SANITIZED, SLOWDOWN, TARVIK, WINDOWS64_BUILD, WINDOWS_BUILD,
-                      expected, frames_of_widths, run, vcd_changes)
+from conftest import (BUILD, LIRC_STANDIN, SANITIZED, SLOWDOWN, TARVIK, WINDOWS64_BUILD,
+                      WINDOWS_BUILD, expected, frames_of_widths, run, vcd_changes)
 
 W0 = b"\0"
 O = "error opening port\n"
@@ -27,32 +25,27 @@ CRLF = "# three frames\r\n20 walk_forward\r\n10 0x3aa\r\n\r\n5\r\n\x1a1 stop\r\n
 BACK_TO_BACK = "0 stop\n" * 500
 WHOLE = "whole"  # any number of whole 8-bit frames
 NOTES = "my notes\n"
-WALK_PULSES = (6667, 3333, 833, 834, 833, 833, 834, 833, 833, 834, 833, 3333, 834, 3333, 833, 834,
-               833)
+WALK_PULSES = (6667, 3333, 833, 834, 833, 833, 834, 833, 833, 834, 833, 3333, 834, 3333, 833, 834, 833)
 
-# What the test does meanwhile: the script on standard input; Ctrl-C, or the
-# line hanging up, once the wake-up byte is out; another program holding
-# the port; FILE standing in for a LIRC transmitter.
+# What the test does meanwhile: the script on standard input; Ctrl-C, or the line hanging
+# up, once the wake-up byte is out; another program holding PTY; FILE as a LIRC transmitter.
 STDIN, INTERRUPT, HANG_UP, HOLD, LIRC = "stdin", "interrupt", "hang-up", "hold", "lirc"
 
-# runner, arguments, script, act, status, standard output, the program's
-# lines on standard error (a final * matches any rest), the bytes at PTY
-# (for LIRC the pulse lengths), the frames' widths at PTY or VCD; None is
-# not judged.
+# runner, arguments, script, act, status, standard output, the program's lines on standard
+# error (a final * matches any rest), the bytes at PTY (for LIRC the pulse lengths), the
+# frames' widths at PTY or VCD; None is not judged.
 ROWS = [
     ("native", "", "", None, 0, expected("usage.txt"), "", None, None),
     ("native", "-commands", "", None, 0, expected("commands.txt"), "", None, None),
     ("native", "-commandsv2", "", None, 0, expected("commandsv2.txt"), "", None, None),
     ("native", "-commandspet", "", None, 0, expected("commandspet.txt"), "", None, None),
     ("native", "0x3aa -mmtimer -port PTY", "", None, 0, "", "", W0, [12]),
-    ("native", "-script SCRIPT -port PTY", CRLF, None, 0, "", "", W0, [8, 8, 8]),
     ("native", "-script - -pet -nowakeup -port VCD", "0 stop\r\n5 nosuch\n5 rock\n", STDIN, 0,
      "tarvik: unrecognized command: nosuch\n", "", b"", [12, 12]),
     ("native", "-script SCRIPT -port PTY", BACK_TO_BACK, INTERRUPT, 130, "", "", None, WHOLE),
     ("native", "-script SCRIPT -port PTY", BACK_TO_BACK, HANG_UP, 1, "error writing port\n",
      "tarvik: PTY: Input/output error\n", None, None),
-    ("native", "stop -port PTY", "", HOLD, 1, O, "tarvik: PTY: in use by another program\n", b"",
-     []),
+    ("native", "stop -port PTY", "", HOLD, 1, O, "tarvik: PTY: in use by another program\n", b"", []),
     ("native", "walk_forward -port FILE", "", LIRC, 0, "", "", WALK_PULSES, None),
     ("wine", "/?", "", None, 0, expected("usage.txt"), "", None, None),
     ("wine", "-ports", "", None, 0, None, "", None, None),  # what QueryDosDevice shows
@@ -69,138 +62,89 @@ ROWS = [
 
 @pytest.fixture(scope="session")
 def wine():
-    """The wine that runs here and the build it runs: the 32-bit build, or
-    where the kernel runs no 32-bit programs, the 64-bit one under wine64;
-    None when neither is there. Its prefix is the session's own."""
+    """(wine, build, prefix, environment) for the 32-bit build, else the 64-bit one under
+    wine64; None when neither runs, or under valgrind. The prefix and server are our own."""
     prefix = tempfile.mkdtemp(prefix="tarvik-wine-")
-    env = {"DISPLAY": None, "WINEPREFIX": prefix, "WINEDEBUG": "-all",
-           "WINEDLLOVERRIDES": "mscoree,mshtml="}
-    # A server of its own that outlives every run, and the prefix's
-    # services started by the first run, both with no run's output held
-    # open (nor dumped into it).
-    quiet = dict(env=environment(env), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                 stderr=subprocess.DEVNULL)
-    # Not under valgrind, which would trace wine itself.
-    if SLOWDOWN == 1 and (WINDOWS_BUILD or WINDOWS64_BUILD):
-        subprocess.run(["wineserver", "-p"], timeout=60, **quiet)
+    env = {"DISPLAY": None, "WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    null = subprocess.DEVNULL  # the server outlives every run: it holds no run's output open
+    quiet = dict(env={k: v for k, v in dict(os.environ, **env).items() if v is not None},
+                 stdin=null, stdout=null, stderr=null, timeout=300)
     chosen = None
-    for program, build in (("wine", WINDOWS_BUILD), ("/usr/lib/wine/wine64", WINDOWS64_BUILD)):
-        if chosen is None and build and SLOWDOWN == 1 and shutil.which(program) and \
-                subprocess.run([program, "cmd", "/c", "exit"], timeout=300, **quiet).returncode == 0:
-            chosen = (program, build, prefix, env)
+    if SLOWDOWN == 1 and (WINDOWS_BUILD or WINDOWS64_BUILD):
+        subprocess.run(["wineserver", "-p"], **quiet)
+        for program, build in (("wine", WINDOWS_BUILD), ("/usr/lib/wine/wine64", WINDOWS64_BUILD)):
+            if chosen is None and build and shutil.which(program) and \
+                    subprocess.run([program, "cmd", "/c", "exit"], **quiet).returncode == 0:
+                chosen = (program, build, prefix, env)
     yield chosen
-    subprocess.run(["wineserver", "-k"], timeout=60, **quiet)
+    subprocess.run(["wineserver", "-k"], **quiet)
     shutil.rmtree(prefix, ignore_errors=True)
 
 
-def environment(extra):
-    env = dict(os.environ, **extra)
-    return {name: value for name, value in env.items() if value is not None}
-
-
 def cleaned(text, only_ours):
-    """What a user sees, but for what depends on the machine: no CRs, no
-    priority warnings (the user's rights), no frames reported disturbed (a
-    busy machine's pauses), and on standard error only the program's lines."""
+    """What a user sees, but for the machine's part: no CRs, no priority
+    warnings (rights), no frames reported disturbed (a busy machine's)."""
     return "".join(line + "\n" for line in text.replace("\r", "").splitlines()
                    if not line.startswith("Warning: ") and " disturbed" not in line
                    and (not only_ours or line.startswith("tarvik: ")))
-
-
-def viewers_read(vcd, changes):
-    """Viewers read a recording whole: sigrok keeps every change, gtkwave's
-    converter takes the file."""
-    sigrok = run(["sigrok-cli", "-I", "vcd", "-i", vcd, "-O", "vcd"])
-    seen = "".join(w[0] for w in sigrok.out.split() if len(w) == 2 and w[1] == "!")
-    assert seen == "0" + changes, sigrok.err  # from the line's first value
-    assert run(["vcd2fst", vcd, vcd + ".fst"]).status == 0
 
 
 @pytest.mark.parametrize("runner, args, script, act, status, out, err, port_bytes, frames", ROWS,
                          ids=["%s %s %s" % (r[0], r[1], r[3] or "") for r in ROWS])
 def test_program(runner, args, script, act, status, out, err, port_bytes, frames, pty, tmp_path,
                  request):
-    on_wine = runner == "wine"
-    wine = request.getfixturevalue("wine") if on_wine else None
-    if on_wine and wine is None:
+    wine = request.getfixturevalue("wine") if runner == "wine" else None
+    if runner == "wine" and wine is None:
         pytest.skip("wine is not tried here")
     if runner == "java" and (SANITIZED or not os.path.exists(os.path.join(BUILD, "java"))):
         pytest.skip("no Java library, or one the JVM cannot load (sanitizers)")
-    z = "Z:" if on_wine else ""
+    z = "Z:" if wine else ""
     file, script_file, vcd = tmp_path / "notes.txt", tmp_path / "script.txt", tmp_path / "rec.vcd"
     file.write_text(NOTES)
     script_file.write_bytes(script.encode())
-    names = {"PTY": "COM9" if on_wine else pty.name, "VCD": z + str(vcd),
-             "FILE": z + str(os.path.realpath(file)), "SCRIPT": z + str(script_file)}
-
-    def fill(text):
-        for key, value in names.items():
-            text = text.replace(key, value)
-        return text
-
-    argv, env = [TARVIK], {}
-    if on_wine:
+    names = {"PTY": "COM9" if wine else pty.name, "VCD": z + str(vcd),
+             "FILE": z + os.path.realpath(file), "SCRIPT": z + str(script_file)}
+    fill = lambda text: re.sub("|".join(names), lambda m: names[m.group()], text)  # noqa: E731
+    env, argv = {}, [TARVIK] if runner == "native" else [
+        "java", "-Xshare:off", "-Djava.library.path=" + BUILD, "-cp", os.path.join(BUILD, "java"),
+        "TarvikDLL"]
+    if wine:
         program, build, prefix, env = wine
         argv = [program, os.path.join(build, "tarvik.exe")]
-        link = os.path.join(prefix, "dosdevices", "com9")
-        if os.path.lexists(link):
-            os.remove(link)
-        os.symlink(pty.name, link)
-    if runner == "java":
-        argv = ["java", "-Xshare:off", "-Djava.library.path=" + BUILD, "-cp",
-                os.path.join(BUILD, "java"), "TarvikDLL"]
-    argv = argv + fill(args).split()
-    if args.endswith(".exe"):
-        argv = [program, os.path.join(build, args)]
+        os.symlink(pty.name, tmp_path / "com9")  # in place of the last row's
+        os.replace(tmp_path / "com9", os.path.join(prefix, "dosdevices", "com9"))
+    argv = [program, os.path.join(build, args)] if args.endswith(".exe") else argv + fill(args).split()
     if act == LIRC:
-        env = {"LD_PRELOAD": os.path.join(BUILD, "tests", "libtarvik_lirc_standin.so"),
-               "TARVIK_FAKE_LIRC": os.path.realpath(file)}
+        env = {"LD_PRELOAD": LIRC_STANDIN, "TARVIK_FAKE_LIRC": os.path.realpath(file)}
     if act == HOLD:
         fcntl.flock(pty.slave, fcntl.LOCK_EX | fcntl.LOCK_NB)
 
     def during(proc):
-        # Once the wake-up byte is out and likely some frames (nothing
-        # depends on how many).
+        # Once the wake-up byte is out, and likely some frames (however many).
         if select.select([pty.master], [], [], 60 * SLOWDOWN)[0] and pty.read() == W0:
             time.sleep(0.3)
-            if act == INTERRUPT:
-                proc.send_signal(signal.SIGINT)
-            else:
-                pty.hang_up()
+            proc.send_signal(signal.SIGINT) if act == INTERRUPT else pty.hang_up()
 
     r = run(argv, stdin=script.encode() if act == STDIN else b"", env=env,
-            record=not on_wine and act != LIRC, timeout=300 if on_wine else 120,
+            record=not wine and act != LIRC, timeout=300 if wine else 120,
             during=during if act in (INTERRUPT, HANG_UP) else None)
-
-    # Exactly the program's own status: a child killed by the signal is -2.
-    assert r.status == status, r.err
+    assert r.status == status, r.err  # exactly the program's own: killed by the signal is -2
     if out is not None:
         assert cleaned(r.out, False) == fill(out)
-    got = cleaned(r.err, True)
-    if err.endswith("*"):
-        got = got[:len(fill(err)) - 1] + "*"
-    assert got == fill(err)
+    got, err = cleaned(r.err, True), fill(err)
+    assert (got[:len(err) - 1] + "*" if err.endswith("*") else got) == err
     content = file.read_bytes()
     if act == LIRC:
         assert struct.unpack("<%dI" % (len(content) // 4), content) == port_bytes
     else:
         assert content == NOTES.encode()  # refused ports are left untouched
-        if port_bytes is not None:
-            assert pty.read() == port_bytes
+        assert port_bytes is None or pty.read() == port_bytes
     changes = vcd_changes(vcd.read_text()) if "VCD" in args else r.changes
-    if frames == WHOLE:
-        # Interrupted, the frame being sent finishes: whole frames, the line off.
-        assert changes == frames_of_widths([8] * (len(changes) // 18))
-    elif frames is not None:
-        assert changes == frames_of_widths(frames)
-    if "VCD" in args:
-        viewers_read(str(vcd), changes)
-
-
-@pytest.mark.parametrize("port", ["/dev/null"])
-def test_a_device_that_is_no_serial_line_is_refused(port):
-    """A character device with no line settings takes no frame: refused
-    before anything is written or any break condition asked for."""
-    r = run([TARVIK, "stop", "-v", "-port", port], record=True, timeout=30)
-    assert (r.status, r.out, r.err, r.changes) == (
-        1, "error opening port\n", "tarvik: %s: not a serial device\n" % port, "")
+    if frames == WHOLE:  # interrupted, the frame being sent finishes: whole frames, the line off
+        frames = [8] * (len(changes) // 18)
+    assert frames is None or changes == frames_of_widths(frames)
+    if "VCD" in args:  # viewers read it whole: sigrok keeps every change, gtkwave's converter too
+        sigrok = run(["sigrok-cli", "-I", "vcd", "-i", str(vcd), "-O", "vcd"])
+        seen = "".join(w[0] for w in sigrok.out.split() if len(w) == 2 and w[1] == "!")
+        assert seen == "0" + changes, sigrok.err  # from the line's first value
+        assert run(["vcd2fst", str(vcd), str(vcd) + ".fst"]).status == 0
