@@ -12,13 +12,14 @@ namespace {
 const std::string NO_REALTIME =
     "tarvik: no realtime priority for this user: a busy machine can disturb frames (join the "
     "group tarvik, or see \"Realtime\" in man tarvik)\n";
+std::string unknown(const std::string& word) {
+    return "tarvik: unrecognized command: " + word + "\n";
 }
+} // namespace
 
 TEST(Runs, CommandLinesResolveOptionsAndCodesLikeTheWindowsBuild) {
     struct Case {
-        const char* args;
-        const char* frame;
-        const char* port;
+        const char *args, *frame, *port;
     } cases[] = {
         // clang-format off
         {"walk_forward -port P", "86/8", "P"},
@@ -61,6 +62,11 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
     const std::string
         S = "-script " + script,
         O = "error opening port\n", W = "error writing port\n", F = "rest P T 8e/8 N",
+        PF = "open P claim lock " + F + " release close",
+        NOFILE = "tarvik: error opening file /nonexistent/s, errno=2\n",
+        NOFILE_ERR = "tarvik: /nonexistent/s: No such file or directory\n",
+        LISTEN = ": expected [ADDRESS:]PORT\n", RV = "tarvik: realtime: direct, priority 49\n",
+        LATE = "tarvik: frame of 0x8e disturbed: a pulse ",
         CONSOLES = "console_names=tty0,ttyS0 device=/dev/tty0:0x400 device=/dev/ttyS0:0x440 ";
     struct Case {
         std::string args, config;
@@ -68,55 +74,48 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         std::string out, err, trace;
     } cases[] = {
         // clang-format off
-        {"-h -v2", "", 1, "tarvik: unrecognized command: -h\n", "", ""},
+        {"-h -v2", "", 1, unknown("-h"), "", ""},
         {"--version", "", 0, "tarvik " TARVIK_VERSION "\n", "", ""},
         {"--help", "", 0, read_file(TARVIK_TESTS_DIR "/expected/usage.txt"), "", ""},
         // A script that cannot be read is found before any port is opened
-        // (the default one here, on the fake), woken or recorded.
-        {"-script /nonexistent/s", "", 1, "tarvik: error opening file /nonexistent/s, errno=2\n",
-         "tarvik: /nonexistent/s: No such file or directory\n", ""},
-        {"-script /nonexistent/s -port x.vcd", "", 1, "tarvik: error opening file /nonexistent/s, "
-         "errno=2\n", "tarvik: /nonexistent/s: No such file or directory\n", ""},
-        {"-script /nonexistent/s -check", "", 1, "tarvik: error opening file /nonexistent/s, errno=2\n",
-         "tarvik: /nonexistent/s: No such file or directory\n", ""}, // and no summary
+        // (the default one here), woken or recorded, and before a summary.
+        {"-script /nonexistent/s", "", 1, NOFILE, NOFILE_ERR, ""},
+        {"-script /nonexistent/s -port x.vcd", "", 1, NOFILE, NOFILE_ERR, ""},
+        {"-script /nonexistent/s -check", "", 1, NOFILE, NOFILE_ERR, ""},
+#ifndef _WIN32
+        // Opens, but every read fails (address 0 is not mapped): a read error, not the end.
+        {"-script /proc/self/mem -port P", "", 1, "tarvik: error reading file /proc/self/mem, errno=5\n", "tarvik: /proc/self/mem: Input/output error\n", ""},
+#endif
         {"-ports", "", 0, "/dev/ttyS0 (COM1)\n", "", ""}, // listed, none opened
-        {"-version -port P", "", 1, "tarvik: unrecognized command: -version\n", "", ""},
-        {"-commands -port P", "", 1, "tarvik: unrecognized command: -commands\n", "", ""},
-        {"0X86", "", 1, "tarvik: unrecognized command: 0X86\n", "", ""},
+        {"-version -port P", "", 1, unknown("-version"), "", ""},
+        {"-commands -port P", "", 1, unknown("-commands"), "", ""},
+        {"0X86", "", 1, unknown("0X86"), "", ""},
         // An unknown name: what may have been meant follows the message.
-        {"walk_forward -v2", "", 1, "tarvik: unrecognized command: walk_forward\n",
-         "tarvik: walk_forward is a MekTarvik v1 command (drop -v2)\n", ""},
-        {"D3_walking -port P", "", 1, "tarvik: unrecognized command: D3_walking\n",
-         "tarvik: D3_walking is a MekTarvik V2 command (add -v2)\n", ""},
-        {"jump -v2", "", 1, "tarvik: unrecognized command: jump\n", "tarvik: jump is a Fuzlo command "
-         "(-pet, not -v2)\n", ""},
-        {"walkforward", "", 1, "tarvik: unrecognized command: walkforward\n",
-         "tarvik: did you mean walk_forward?\n", ""},
-        {"left_arm_ot", "", 1, "tarvik: unrecognized command: left_arm_ot\n", // closest first
+        {"walk_forward -v2", "", 1, unknown("walk_forward"), "tarvik: walk_forward is a MekTarvik v1 command (drop -v2)\n", ""},
+        {"D3_walking -port P", "", 1, unknown("D3_walking"), "tarvik: D3_walking is a MekTarvik V2 command (add -v2)\n", ""},
+        {"jump -v2", "", 1, unknown("jump"), "tarvik: jump is a Fuzlo command (-pet, not -v2)\n", ""},
+        {"walkforward", "", 1, unknown("walkforward"), "tarvik: did you mean walk_forward?\n", ""},
+        {"left_arm_ot", "", 1, unknown("left_arm_ot"), // closest first
          "tarvik: did you mean left_arm_out, left_arm_up or left_arm_in?\n", ""},
-        {"DX_walking -v2", "", 1, "tarvik: unrecognized command: DX_walking\n", // as the list shows it
-         "tarvik: did you mean D0_walking?\n", ""},
-        {"D9_walking -v2", "", 1, "tarvik: unrecognized command: D9_walking\n",
-         "tarvik: did you mean D0_walking?\n", ""},
-        {"xyzzy -pet", "", 1, "tarvik: unrecognized command: xyzzy\n", "", ""},
+        {"DX_walking -v2", "", 1, unknown("DX_walking"), "tarvik: did you mean D0_walking?\n", ""}, // as listed
+        {"D9_walking -v2", "", 1, unknown("D9_walking"), "tarvik: did you mean D0_walking?\n", ""},
+        {"xyzzy -pet", "", 1, unknown("xyzzy"), "", ""},
         // Words that are no option are named, and the run goes on; a -port
         // with nothing after it keeps the default, saying so.
-        {"stop -V2 --v2 -v3 -nowakeup -port P", "", 0, "", "tarvik: ignoring \"-V2\", which is no "
-         "option\ntarvik: ignoring \"--v2\", which is no option\ntarvik: ignoring \"-v3\", which is no "
-         "option\n", "open P claim lock " + F + " release close"},
+        {"stop -V2 --v2 -v3 -nowakeup -port P", "", 0, "", "tarvik: ignoring \"-V2\", which is no option\n"
+         "tarvik: ignoring \"--v2\", which is no option\ntarvik: ignoring \"-v3\", which is no option\n", PF},
         {"stop -nowakeup -port", "", 0, "", "tarvik: -port has no name after it; using COM1\n",
          "open COM1 claim lock " + F + " release close"},
-        {"stop -nowakeup -port P -port", "", 0, "", "tarvik: -port has no name after it; using P\n",
-         "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -port P -port", "", 0, "", "tarvik: -port has no name after it; using P\n", PF},
         {"-script", "", 1, "tarvik: missing script file name after -script\n", "", ""},
 #ifdef TARVIK_REMOTE
         {"-serve", "", 1, "tarvik: missing [ADDRESS:]PORT after -serve\n", "", ""},
-        {"-serve 80a", "", 1, "tarvik: cannot listen on 80a: expected [ADDRESS:]PORT\n", "", ""},
-        {"-serve 65536 -port P", "", 1, "tarvik: cannot listen on 65536: expected [ADDRESS:]PORT\n", "", ""},
-        {"-serve [::1:80 -port P", "", 1, "tarvik: cannot listen on [::1:80: expected [ADDRESS:]PORT\n", "", ""},
+        {"-serve 80a", "", 1, "tarvik: cannot listen on 80a" + LISTEN, "", ""},
+        {"-serve 65536 -port P", "", 1, "tarvik: cannot listen on 65536" + LISTEN, "", ""},
+        {"-serve [::1:80 -port P", "", 1, "tarvik: cannot listen on [::1:80" + LISTEN, "", ""},
 #endif
         {"nosuch -mmtimer", "min_period_ms=2", 1, "warning: the multimedia timer resolution is 2, "
-         "which renders them useless\ntarvik: unrecognized command: nosuch\n", "", ""},
+         "which renders them useless\n" + unknown("nosuch"), "", ""},
         {"stop -port P", "has_counter=0", 1, "high resolution timer not supported. giving up.\n", "", ""},
         // Warnings come as they happen; the frame goes out all the same.
         {"stop -nowakeup -port P", "process_error=13 thread_error=1", 0,
@@ -124,51 +123,41 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
          "Warning: cannot set thread priority to time critical: err=1\n", NO_REALTIME,
          "open P claim lock rest P msg T msg 8e/8 N release close"},
         // A line change that takes its time does not lengthen the pulses.
-        {"stop -nowakeup -port P", "change_ticks=1000", 0, "", "", "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -port P", "change_ticks=1000", 0, "", "", PF},
         // Each frame checked: -v describes it; a paused one is reported, and
         // with -resend sent again.
-        {"stop -nowakeup -v -port P", "", 0, "", "tarvik: realtime: direct, priority 49\ntarvik: 0.000 s: stop (0x8e): 10001110, latest edge "
-         "0 us late\ntarvik: 1 frame sent, 0 disturbed\n", "open P claim lock " + F + " release close"},
+        {"stop -nowakeup -v -port P", "", 0, "", RV + "tarvik: 0.000 s: stop (0x8e): 10001110, latest edge "
+         "0 us late\ntarvik: 1 frame sent, 0 disturbed\n", PF},
         {"stop -nowakeup -resend 1 -port P", "change_ticks=3000", 0, "", // late every time: twice at most
-         "tarvik: frame of 0x8e disturbed: a pulse 0.3 ms late (the machine paused the program)\n"
-         "tarvik: frame of 0x8e disturbed: a pulse 0.3 ms late (the machine paused the program)\n"
-         "tarvik: 2 frames sent, 2 disturbed\n", "open P claim lock " + F + " s1 " + F + " release close"},
-        {"stop -nowakeup -resend 2 -port P", "pause_at_change=5 pause_ticks=20000", 0, "", "tarvik: "
-         "frame of 0x8e disturbed: a pulse 2.0 ms late (the machine paused the program)\ntarvik: 2 frames "
-         "sent, 1 disturbed\n", "open P claim lock rest P T on 66667 off 33333 on 8333 off 8333 on 20002 "
-         "off 8333 on 8333 off 8333 on 8333 off 33333 on 8333 off 33333 on 8333 off 33333 on 8333 off 8333 "
-         "on 8333 off N s1 " + F + " release close"},
+         LATE + "0.3 ms late (the machine paused the program)\n" + LATE + "0.3 ms late (the machine paused "
+         "the program)\ntarvik: 2 frames sent, 2 disturbed\n", "open P claim lock " + F + " s1 " + F + " release close"},
+        {"stop -nowakeup -resend 2 -port P", "pause_at_change=5 pause_ticks=20000", 0, "", LATE + "2.0 ms late "
+         "(the machine paused the program)\ntarvik: 2 frames sent, 1 disturbed\n", "open P claim lock rest P T "
+         "on 66667 off 33333 on 8333 off 8333 on 20002 off 8333 on 8333 off 8333 on 8333 off 33333 on 8333 off "
+         "33333 on 8333 off 33333 on 8333 off 8333 on 8333 off N s1 " + F + " release close"},
         // The tick timer: a frame of single-unit waits, or busy-waiting when
         // the timer is coarse, cannot be had, or stops ticking mid-frame.
-        {"stop -nowakeup -mmtimer -port P", "", 0, "", "",
-         "open P claim lock rest P T tick+ t1 ~8e/8 t30 tick- N release close"},
+        {"stop -nowakeup -mmtimer -port P", "", 0, "", "", "open P claim lock rest P T tick+ t1 ~8e/8 t30 tick- N release close"},
         {"stop -nowakeup -mmtimer -port P", "min_period_ms=16", 0,
-         "warning: the multimedia timer resolution is 16, which renders them useless\n", "",
-         "open P claim lock " + F + " release close"},
-        {"stop -nowakeup -mmtimer -port P", "caps_fail=1", 0, "", "", "open P claim lock " + F + " release close"},
+         "warning: the multimedia timer resolution is 16, which renders them useless\n", "", PF},
+        {"stop -nowakeup -mmtimer -port P", "caps_fail=1", 0, "", "", PF},
         {"-script " + script + " -nowakeup -mmtimer -port P", "ticks_stop_at=1", 0, "", "", // never ticks
-         "open P claim lock s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T "
-         "tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N release "
-         "close"},
-        {"stop -nowakeup -mmtimer -port P", "tick_start_fails=1", 0, "", "",
-         "open P claim lock rest P T tick+ 8e/8 N release close"},
+         "open P claim lock s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 "
+         "tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N s1 rest P T tick+ t1 tick- 8e/8 N release close"},
+        {"stop -nowakeup -mmtimer -port P", "tick_start_fails=1", 0, "", "", "open P claim lock rest P T tick+ 8e/8 N release close"},
         {"stop -nowakeup -mmtimer -port P", "ticks_stop_at=5", 0, "", // the fifth wait runs out
-         "tarvik: frame of 0x8e disturbed: a pulse 19.2 ms late (the machine paused the program)\n"
-         "tarvik: 1 frame sent, 1 disturbed\n",
-         "open P claim lock rest P T tick+ t1 on 258335 off 33333 on 8333 off 8333 on 8333 off 8333 on "
-         "8333 off 8333 on 8333 off 33333 on 8333 off 33333 on 8333 off 33333 on 8333 off 8333 on 8333 "
-         "off t4 tick- N release close"},
+         LATE + "19.2 ms late (the machine paused the program)\ntarvik: 1 frame sent, 1 disturbed\n",
+         "open P claim lock rest P T tick+ t1 on 258335 off 33333 on 8333 off 8333 on 8333 off 8333 on 8333 off 8333 "
+         "on 8333 off 33333 on 8333 off 33333 on 8333 off 33333 on 8333 off 8333 on 8333 off t4 tick- N release close"},
         // Ports refused: the console (by name, not even opened; by device
         // once opened), what is no serial device, a port in use.
         {"stop", CONSOLES, 1, O, "tarvik: COM1: the system console; refusing to send to it\n", "open COM1 close"},
-        {S + " -port /dev/ttyS0", CONSOLES, 1, O,
-         "tarvik: /dev/ttyS0: the system console; refusing to send to it\n", ""},
+        {S + " -port /dev/ttyS0", CONSOLES, 1, O, "tarvik: /dev/ttyS0: the system console; refusing to send to it\n", ""},
         {"stop -port /dev/serial0", "device=/dev/console:0x440", 1, O,
          "tarvik: /dev/serial0: the system console; refusing to send to it\n", "open /dev/serial0 close"},
         {"stop -nowakeup -port /dev/ttyS1", CONSOLES + "port_device=0x441", 0, "", "",
          "open /dev/ttyS1 claim lock " + F + " release close"},
-        {"stop -port notes.txt", "port_is_char=0", 1, O, "tarvik: notes.txt: not a serial device\n",
-         "open notes.txt close"},
+        {"stop -port notes.txt", "port_is_char=0", 1, O, "tarvik: notes.txt: not a serial device\n", "open notes.txt close"},
         {"stop -port /dev/null", "port_is_tty=0", 1, O, "tarvik: /dev/null: not a serial device\n",
          "open /dev/null claim release close"}, // a character device, but no terminal
         {"stop -port P", "port_in_use=1", 1, O, "tarvik: P: in use by another program\n", "open P claim close"},
@@ -182,26 +171,21 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"stop -port x.vcd", "special=x.vcd", 1, O, "tarvik: x.vcd: not a regular file for a recording\n", ""},
         {"stop -port /dev/ttyS0", CONSOLES + "name_limit=10", 1, O, "tarvik: /dev/ttyS0: error 36\n", ""},
         {"stop -port x.vcd", "name_limit=5", 1, O, "tarvik: x.vcd: error 36\n", ""},
-        // A device that goes away ends the run (in the second frame of the
-        // script here: 18 changes a frame); so does one that refuses the
-        // break condition, its frame not counted as sent.
+        // A device that goes away ends the run (in the script's second frame:
+        // 18 changes a frame); so does one that refuses the break condition,
+        // its frame not counted as sent.
         {S + " -nowakeup -port P", "break_error=5 break_fails_from=20", 1, W, "tarvik: P: error 5\n",
          "open P claim lock s1 " + F + " s1 " + F + " msg release close"},
-        {"stop -nowakeup -v -port P", "break_error=25 break_fails_from=1", 1, "", "tarvik: realtime: direct, priority 49\ntarvik: P: the "
-         "device refused the break condition (error 25); the frame of 0x8e was not sent\ntarvik: 0 "
-         "frames sent, 0 disturbed\n", "open P claim lock " + F + " release close"},
-        {S + " -nowakeup -v -port P", "break_error=25 break_fails_from=20", 1, "", "tarvik: realtime: direct, priority 49\ntarvik: 0.001 s: stop "
-         "(0x8e): 10001110, latest edge 0 us late\ntarvik: P: the device refused the break condition "
-         "(error 25); the frame of 0x8e was not sent\ntarvik: 1 frame sent, 0 disturbed\n",
-         "open P claim lock s1 " + F + " s1 " + F + " release close"},
+        {"stop -nowakeup -v -port P", "break_error=25 break_fails_from=1", 1, "", RV + "tarvik: P: the device "
+         "refused the break condition (error 25); the frame of 0x8e was not sent\ntarvik: 0 frames sent, 0 disturbed\n", PF},
+        {S + " -nowakeup -v -port P", "break_error=25 break_fails_from=20", 1, "", RV + "tarvik: 0.001 s: stop "
+         "(0x8e): 10001110, latest edge 0 us late\ntarvik: P: the device refused the break condition (error 25); the "
+         "frame of 0x8e was not sent\ntarvik: 1 frame sent, 0 disturbed\n", "open P claim lock s1 " + F + " s1 " + F + " release close"},
         // Ctrl-C: the frame being sent finishes, the port is closed, 130.
-        {S + " -nowakeup -port P", "interrupt_at_sleep=2", 130, "", "",
-         "open P claim lock s1 " + F + " s1 release close"},
+        {S + " -nowakeup -port P", "interrupt_at_sleep=2", 130, "", "", "open P claim lock s1 " + F + " s1 release close"},
         {"stop -port P", "interrupt_at_sleep=1", 130, "", "", "open P claim lock w0 s100 release close"},
-        // An infrared transmitter: the frame in one write, no wake-up, no
-        // priorities.
-        {"stop -v2 -port /dev/lirc0", "pulse_device=1", 0, "", "",
-         "open /dev/lirc0 claim lock pulses 3aa/12 release close"},
+        // A transmitter: the frame in one write, no wake-up, no priorities.
+        {"stop -v2 -port /dev/lirc0", "pulse_device=1", 0, "", "", "open /dev/lirc0 claim lock pulses 3aa/12 release close"},
         {S + " -port /dev/lirc0", "pulse_device=1 pulse_error=22", 1, W, "tarvik: /dev/lirc0: error 22\n",
          "open /dev/lirc0 claim lock s1 pulses 8e/8 msg release close"},
         // clang-format on
@@ -215,14 +199,12 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         EXPECT_EQ(fake_trace(), c.trace);
     }
     // -resend takes a whole number from 0 to 100, or nothing is opened.
-    for (const char* value : {"abc", "-1", "1.5", "3x", "99999999999", "101", "", "-v", "+5"}) {
+    for (const char* value :
+         {" abc", " -1", " 1.5", " 3x", " 99999999999", " 101", "", " -v", " +5"}) {
         SCOPED_TRACE(value);
         std::string out, err;
-        std::string args = std::string("stop -port P -resend") + (*value ? " " : "") + value;
-        EXPECT_EQ(run_on_fake(args, "", &out, &err), 1);
-        EXPECT_EQ(out, "");
-        EXPECT_EQ(err, "tarvik: -resend needs a whole number from 0 to 100\n");
-        EXPECT_EQ(fake_trace(), "");
+        EXPECT_EQ(run_on_fake(std::string("stop -port P -resend") + value, "", &out, &err), 1);
+        EXPECT_EQ(out + err + fake_trace(), "tarvik: -resend needs a whole number from 0 to 100\n");
     }
     std::remove(script.c_str());
 }
@@ -232,30 +214,31 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
 TEST(Runs, RealtimeRoutes) {
     std::string script = temp_path("routes.txt");
     write_file(script, "0 stop\n0 stop\n");
-    const std::string S = "-script " + script + " -nowakeup -port P";
-    const std::string U = "privileged=0 process_error=13 "; // a user like nobody
-    const std::string F = " rest P T 8e/8 N", NORMAL = " rest P msg T msg 8e/8 N";
-    const std::string WP = "Warning: cannot set the process realtime priority class: err=13\n";
-    const std::string WT = "Warning: cannot set thread priority to time critical: err=1\n";
+    const std::string S = "-script " + script + " -nowakeup -port P",
+                      U = "privileged=0 process_error=13 ", // a user like nobody
+        F = " rest P T 8e/8 N", NORMAL = " rest P msg T msg 8e/8 N",
+                      WP = "Warning: cannot set the process realtime priority class: err=13\n",
+                      WT = "Warning: cannot set thread priority to time critical: err=1\n",
+                      DIRECT = "open P claim lock s1" + F + " s1" + F + " release close",
+                      NONE = "open P claim lock s1" + NORMAL + " s1" + NORMAL + " release close";
     struct Case {
         std::string args, config, realtime, out, trace;
     } cases[] = {
         // clang-format off
-        {S + " -v", "", "tarvik: realtime: direct, priority 49\n", "", "open P claim lock s1" + F + " s1" + F + " release close"},
+        {S + " -v", "", "tarvik: realtime: direct, priority 49\n", "", DIRECT},
         // The user's limit, when lower: frames raise themselves to it.
         {S + " -v", U + "rtprio_limit=20 rtkit=1", "tarvik: realtime: direct, priority 20\n", WP + WP,
          "open P claim lock s1 rest P msg T 8e/8 N s1 rest P msg T 8e/8 N release close"},
         // RTKit, asked once, at the lower of ours and its highest; the frames
         // then keep the thread as it is, with no warning.
-        {S + " -v", U + "rtkit=1", "tarvik: realtime: RTKit, priority 20\n", "",
-         "open P claim rtkit20 lock s1" + F + " s1" + F + " release close"},
+        {S + " -v", U + "rtkit=1", "tarvik: realtime: RTKit, priority 20\n", "", "open P claim rtkit20 lock s1" + F + " s1" + F + " release close"},
         {S, U + "rtkit=1 rtkit_max=99", "", "", "open P claim rtkit49 lock s1" + F + " s1" + F + " release close"},
         // None: the design's warnings every frame, one line per run on
         // standard error.
         {S + " -v", U + "rtkit=2", "tarvik: realtime: none\n" + NO_REALTIME, WP + WT + WP + WT,
          "open P claim rtkit20 lock s1" + NORMAL + " s1" + NORMAL + " release close"},
-        {S, U, NO_REALTIME, WP + WT + WP + WT, "open P claim lock s1" + NORMAL + " s1" + NORMAL + " release close"},
-        {S, U + "bus=0", NO_REALTIME, WP + WT + WP + WT, "open P claim lock s1" + NORMAL + " s1" + NORMAL + " release close"},
+        {S, U, NO_REALTIME, WP + WT + WP + WT, NONE},
+        {S, U + "bus=0", NO_REALTIME, WP + WT + WP + WT, NONE},
         // A transmitter times its frames itself: nothing asked, nothing said.
         {"stop -v -port /dev/lirc0", U + "pulse_device=1", "", "", "open /dev/lirc0 claim lock pulses 8e/8 release close"},
         // clang-format on

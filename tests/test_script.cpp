@@ -13,12 +13,9 @@
 
 namespace {
 
-struct Played {
-    int status;
-    std::string printed;
-    std::string trace; // the player's part: sleeps, frames, messages
-};
+const char* FLAGS[] = {"", "", " -v2", " -pet"};
 
+// The words of a trace that are the player's: sleeps, frames, messages.
 std::string players_part(const std::string& trace) {
     std::istringstream in(trace);
     std::string word, kept;
@@ -29,17 +26,14 @@ std::string players_part(const std::string& trace) {
     return kept;
 }
 
-Played play(const std::string& text, int model = 1, const std::string& path = "") {
-    std::string file = path.empty() ? temp_path("script.txt") : path;
-    if (path.empty())
-        write_file(file, text);
-    const char* flags[] = {"", "", " -v2", " -pet"};
-    Played p;
-    p.status = run_on_fake("-script " + file + flags[model] + " -nowakeup -port P", "", &p.printed);
-    p.trace = players_part(fake_trace());
-    if (path.empty())
-        std::remove(file.c_str());
-    return p;
+// The program run with "-script FILE", FILE holding TEXT.
+int run_script(const std::string& text, int model, const std::string& more, std::string* out,
+               std::string* err = nullptr) {
+    std::string file = temp_path("script.txt");
+    write_file(file, text);
+    int status = run_on_fake("-script " + file + FLAGS[model] + more, "", out, err);
+    std::remove(file.c_str());
+    return status;
 }
 
 // The same script held in memory, as the remote control plays it; what
@@ -58,52 +52,33 @@ std::string played_from_memory(const std::string& text, int model) {
     return players_part(fake_trace());
 }
 
-// The frames a check of the script shows, as the trace writes them.
-std::string checked(const std::string& text, int model, std::string* out) {
-    std::string file = temp_path("check.txt");
-    write_file(file, text);
-    const char* flags[] = {"", "", " -v2", " -pet"};
-    run_on_fake("-script " + file + flags[model] + " -nowakeup -check -port P", "", out);
-    std::remove(file.c_str());
-    EXPECT_EQ(fake_trace(), ""); // nothing opened, nothing waited for
-    std::istringstream in(*out);
-    std::string line, frames;
-    while (std::getline(in, line)) {
-        std::size_t code = line.find("(0x") + 3, bits = line.rfind(' ') + 1;
-        if (line.rfind("line ", 0) == 0)
-            frames += (frames.empty() ? "" : " ") + line.substr(code, line.find(')') - code) + "/" +
-                      std::to_string(line.size() - bits);
-    }
-    return frames;
-}
-
 std::string pad(const std::string& s, std::size_t n) {
     return s + std::string(n - s.size(), ' ');
+}
+
+void collect(void* context, int line, const char* message) {
+    *static_cast<std::string*>(context) += std::to_string(line) + ": " + message + "\n";
 }
 
 } // namespace
 
 TEST(Script, LinesDelaysAndCommands) {
+    const std::string BOM = "\xEF\xBB\xBF";
     struct Case {
         std::string text;
         int model;
         std::string trace;
     } cases[] = {
+        // clang-format off
         {"1000 walk_forward\n500 stop\n", 1, "s1000 86/8 s500 8e/8"},
         {"100 stop\n200\n", 1, "s100 8e/8 s200 8e/8"},                 // number only
         {"100 walk_forward\nstop\n", 1, "s100 86/8 s100 86/8"},        // name only
         {"30 stop\n   \t\n\r\n20\n", 1, "s30 8e/8 s20 8e/8"},          // blank lines are skipped
         {"10 stop\n\n\r\n#5 walk_forward\n", 1, "s10 8e/8"},           // skipped lines
         {"10 stop\n  # indented\n\t#5 walk_forward\n", 1, "s10 8e/8"}, // ... and comments
-        {"\xEF\xBB\xBF"
-         "5 stop\n",
-         1, "s5 8e/8"}, // a byte-order mark is no part of the first line ...
-        {"\xEF\xBB"
-         "5 stop\n",
-         1, ""}, // ... but a part of one is
-        {"5 stop\n\xEF\xBB\xBF"
-         "7 walk_forward\n",
-         1, "s5 8e/8 s5 8e/8"}, // ... and so is one after the start
+        {BOM + "5 stop\n", 1, "s5 8e/8"},               // a byte-order mark is no part of the first line ...
+        {BOM.substr(0, 2) + "5 stop\n", 1, ""},         // ... but a part of one is
+        {"5 stop\n" + BOM + "7 walk_forward\n", 1, "s5 8e/8 s5 8e/8"}, // ... and so is one after the start
         {"0 0x3aa\n", 1, "s1 aa/8"},
         {"0 0x3aa\n", 2, "s1 3aa/12"},
         {"0 0x186\n", 1, "s1 86/8"}, // no switch to 12 bits in scripts
@@ -113,9 +88,7 @@ TEST(Script, LinesDelaysAndCommands) {
         {"5 0xZZ\n", 1, "s5 0/8"},                              // ... from 0 at the start
         {"10 stop\r\n20 walk_forward\r\n", 1, "s10 8e/8 s20 86/8"},
         {"10\rstop\n", 1, "s10 8e/8"}, // a lone CR is white space
-        {"10 stop\n\x1a"
-         "20 walk_forward\n",
-         1, "s10 8e/8"},
+        {"10 stop\n\x1a" "20 walk_forward\n", 1, "s10 8e/8"},
         {"", 1, ""},
         {"0 stop\n-5 stop\n", 1, "s1 8e/8 s1 8e/8"},
         {"100\nstop\n20 stop\n", 1, "s20 8e/8"}, // nothing to send before a token
@@ -134,27 +107,36 @@ TEST(Script, LinesDelaysAndCommands) {
          "s50 86/8 s50 86/8 s50 86/8 s50 86/8"}, // "0x" with no digit reads nothing
         {"5 D2_walking\n", 2, "s5 302/12"},
         {std::string("10 st\0op\n20 stop\n", 17), 1, "s10 msg s20 8e/8"}, // NUL ends the line
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        Played p = play(c.text, c.model);
-        EXPECT_EQ(p.status, 0);
-        EXPECT_EQ(p.trace, c.trace);
-        // A check reads the same lines and shows the frames the player sent.
-        std::istringstream words(p.trace);
-        std::string word, sent, out;
-        while (words >> word)
+        std::string out, word, sent, checked, line;
+        EXPECT_EQ(run_script(c.text, c.model, " -nowakeup -port P", &out), 0);
+        std::string trace = players_part(fake_trace());
+        EXPECT_EQ(trace, c.trace);
+        EXPECT_EQ(played_from_memory(c.text, c.model), trace);
+        // A check reads the same lines and shows the frames the player sent,
+        // opening and waiting for nothing.
+        for (std::istringstream words(trace); words >> word;)
             if (word.find('/') != std::string::npos)
                 sent += (sent.empty() ? "" : " ") + word;
-        EXPECT_EQ(checked(c.text, c.model, &out), sent);
-        EXPECT_EQ(played_from_memory(c.text, c.model), p.trace);
+        run_script(c.text, c.model, " -nowakeup -check -port P", &out);
+        EXPECT_EQ(fake_trace(), "");
+        for (std::istringstream lines(out); std::getline(lines, line);) {
+            std::size_t code = line.find("(0x") + 3, bits = line.rfind(' ') + 1;
+            if (line.rfind("line ", 0) == 0)
+                checked += (checked.empty() ? "" : " ") + line.substr(code, line.find(')') - code) +
+                           "/" + std::to_string(line.size() - bits);
+        }
+        EXPECT_EQ(checked, sent);
     }
-    EXPECT_EQ(play("100 no_such_command\n").printed,
-              "tarvik: unrecognized command: no_such_command\n");
-    std::string out, file = temp_path("check.txt");
-    write_file(file, "1020 walk_forward\n30 nosuch\n5 0x1a1\n");
-    EXPECT_EQ(run_on_fake("-script " + file + " -nowakeup -check -port P", "", &out), 1);
-    std::remove(file.c_str());
+    std::string out;
+    run_script("100 no_such_command\n", 1, " -nowakeup -port P", &out);
+    EXPECT_EQ(out, "tarvik: unrecognized command: no_such_command\n");
+    EXPECT_EQ(
+        run_script("1020 walk_forward\n30 nosuch\n5 0x1a1\n", 1, " -nowakeup -check -port P", &out),
+        1);
     EXPECT_EQ(out, "line 1: 1.020 s: walk_forward (0x86): 10000110\n"
                    "tarvik: unrecognized command: nosuch\n"
                    "line 3: 1.083 s: 0x1a1 (0xa1): 10100001\n"
@@ -163,78 +145,44 @@ TEST(Script, LinesDelaysAndCommands) {
     EXPECT_EQ(out, "0.100 s: 0x1a0 (0x1a0): 000110100000\n1 frame; 0.134 s in all\n");
 }
 
-TEST(Script, UnreadableFiles) {
-    Played p = play("", 1, "/nonexistent/script");
-    EXPECT_EQ(p.printed, "tarvik: error opening file /nonexistent/script, errno=2\n");
-    EXPECT_EQ(p.status, 1);
-#ifndef _WIN32
-    // Opens, but every read fails (address 0 is not mapped): a read error,
-    // not the end of the script, found before the port is opened.
-    p = play("", 1, "/proc/self/mem");
-    EXPECT_EQ(p.printed, "tarvik: error reading file /proc/self/mem, errno=5\n");
-    EXPECT_EQ(p.status, 1);
-    EXPECT_EQ(p.trace, "");
-#endif
-}
-
-namespace {
-
-void collect(void* context, int line, const char* message) {
-    std::string* told = static_cast<std::string*>(context);
-    *told += std::to_string(line) + ": " + message + "\n";
-}
-
-} // namespace
-
 // What may be wrong with a line: the remote's check hears of it line by
 // line, -check says it on standard error (an unknown name only with what may
 // have been meant: the fixed message is on standard output), and both
 // count the same frames and time.
 TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
-    const std::string file = temp_path("problems.txt");
+    const std::string file = temp_path("script.txt");
     struct Case {
         std::string text;
-        int model;
-        std::string told; // to the remote's check
-        std::string err;  // -check's words, after "tarvik: FILE line "
-        int status, frames;
+        int model, status, frames;
+        std::string told;          // to the remote's check
+        const char* err = nullptr; // -check's, after "tarvik: FILE line "; null: as told
     } cases[] = {
-        {"10 turn_left\nright_arm_up\n", 1,
+        {"10 turn_left\nright_arm_up\n", 1, 0, 2,
          "2: no delay before \"right_arm_up\": the line repeats turn_left (write \"0 "
-         "right_arm_up\")\n",
-         "2: no delay before \"right_arm_up\": the line repeats turn_left (write \"0 "
-         "right_arm_up\")\n",
-         0, 2},
-        {"right_arm_up now\n10 stop\n", 1,
+         "right_arm_up\")\n"},
+        {"right_arm_up now\n10 stop\n", 1, 0, 1,
          "1: no delay before \"right_arm_up\": nothing before it to repeat, the line is skipped "
-         "(write \"0 right_arm_up\")\n",
-         "1: no delay before \"right_arm_up\": nothing before it to repeat, the line is skipped "
-         "(write \"0 right_arm_up\")\n",
-         0, 1},
-        {"200\n10 stop\n  300 \n", 1,
+         "(write \"0 right_arm_up\")\n"},
+        {"200\n10 stop\n  300 \n", 1, 0, 2,
          "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
-         "3: \"300\" has no command: the line repeats stop\n",
-         "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
-         "3: \"300\" has no command: the line repeats stop\n",
-         0, 2},
-        {pad("5 walk_forward", 49) + "7 stop\n", 1,
-         "1: longer than 49 characters: the player reads the rest as lines of their own\n",
-         "1: longer than 49 characters: the player reads the rest as lines of their own\n", 0, 2},
-        {"5 walkforward\n5 walk_forward\n", 1,
+         "3: \"300\" has no command: the line repeats stop\n"},
+        {pad("5 walk_forward", 49) + "7 stop\n", 1, 0, 2,
+         "1: longer than 49 characters: the player reads the rest as lines of their own\n"},
+        {"5 walkforward\n5 walk_forward\n", 1, 1, 1,
          "1: unrecognized command: walkforward (did you mean walk_forward?)\n",
-         "1: did you mean walk_forward?\n", 1, 1},
-        {"5 walk_forward\n", 2,
+         "1: did you mean walk_forward?\n"},
+        {"5 walk_forward\n", 2, 1, 0,
          "1: unrecognized command: walk_forward (walk_forward is a MekTarvik v1 command)\n",
-         "1: walk_forward is a MekTarvik v1 command (drop -v2)\n", 1, 0},
-        {"5 D9_walking\n5 xyzzy\n", 2,
+         "1: walk_forward is a MekTarvik v1 command (drop -v2)\n"},
+        {"5 D9_walking\n5 xyzzy\n", 2, 1, 0,
          "1: unrecognized command: D9_walking (did you mean D0_walking?)\n"
          "2: unrecognized command: xyzzy\n",
-         "1: did you mean D0_walking?\n", 1, 0},
-        {"\xEF\xBB\xBF# " + std::string(60, 'x') + "\n  \n\t# 5 x\n5 stop\n", 1, "", "", 0, 1},
+         "1: did you mean D0_walking?\n"},
+        {"\xEF\xBB\xBF# " + std::string(60, 'x') + "\n  \n\t# 5 x\n5 stop\n", 1, 0, 1, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        std::string told;
+        std::string told, out, err, expected_err, line;
         int frames = -1;
         double seconds = -1;
         EXPECT_EQ(check_script_text(c.text.data(), c.text.size(), c.model, true, collect, &told,
@@ -242,15 +190,8 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
                   c.status);
         EXPECT_EQ(told, c.told);
         EXPECT_EQ(frames, c.frames);
-        // -check of the same text as a file.
-        write_file(file, c.text);
-        const char* flags[] = {"", "", " -v2", " -pet"};
-        std::string out, err;
-        EXPECT_EQ(run_on_fake("-script " + file + flags[c.model] + " -check", "", &out, &err),
-                  c.status);
-        std::string expected_err, line;
-        std::istringstream lines(c.err);
-        while (std::getline(lines, line))
+        EXPECT_EQ(run_script(c.text, c.model, " -check", &out, &err), c.status);
+        for (std::istringstream lines(c.err ? c.err : c.told); std::getline(lines, line);)
             expected_err += "tarvik: " + file + " line " + line + "\n";
         EXPECT_EQ(err, expected_err);
         char summary[64];
@@ -261,13 +202,13 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
     }
     // Playing, a line without a delay and what an unknown name may have
     // meant are said; a line with only a delay is a plain repeat.
-    write_file(file, "10 turn_left\nright_arm_up\n200\n5 walkforward\n");
     std::string out, err;
-    EXPECT_EQ(run_on_fake("-script " + file + " -nowakeup -port P", "", &out, &err), 0);
+    EXPECT_EQ(run_script("10 turn_left\nright_arm_up\n200\n5 walkforward\n", 1,
+                         " -nowakeup -port P", &out, &err),
+              0);
     EXPECT_EQ(out, "tarvik: unrecognized command: walkforward\n");
     EXPECT_EQ(err, "tarvik: " + file +
                        " line 2: no delay before \"right_arm_up\": the line repeats turn_left "
                        "(write \"0 right_arm_up\")\ntarvik: " +
                        file + " line 4: did you mean walk_forward?\n");
-    std::remove(file.c_str());
 }
