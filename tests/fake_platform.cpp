@@ -14,14 +14,7 @@
 
 namespace {
 
-// Settings: the counter, ticks a line change takes, opening (fails, and the
-// error of that and of a full name), the port (character device, number, in
-// use, terminal), priorities refused with an error, the tick timer (start
-// fails, stops at the n-th wait, caps fail, period), line changes failing
-// with break_error from the n-th, Ctrl-C in the n-th sleep, a fixed length
-// for sleeps, a transmitter (its writes' error), a pause in the n-th line
-// change, and realtime: root, else up to rtprio_limit; a system bus, RTKit
-// on it (0 absent, 1 granting, 2 refusing) up to rtkit_max.
+// Settings ("_at"/"_from": the n-th call; "rtkit": 0 absent, 1 granting, 2 refusing).
 // clang-format off
 const std::map<std::string, std::int64_t> DEFAULTS = {
     {"frequency", 10000000}, {"has_counter", 1}, {"change_ticks", 0}, {"open_fails", 0}, {"open_error", 13},
@@ -210,23 +203,13 @@ void plat_pin_thread(PlatCpuSet* saved) { saved->pinned = false; }
 void plat_unpin_thread(const PlatCpuSet*) {}
 bool plat_timer_min_period_ms(unsigned* ms) { *ms = static_cast<unsigned>(cfg("min_period_ms")); return !cfg("caps_fail"); }
 void plat_tick_timer_stop(std::intptr_t, std::intptr_t) { log(WORD, "tick-"); }
+PlatHandle plat_open_port(const char* name, int* error) { log(WORD, std::string("open ") + name); *error = cfg("open_error"); return cfg("open_fails") ? PLAT_INVALID_HANDLE : fake.next_handle++; }
+bool plat_path_device(const char* path, std::uint64_t* device) { return fake.devices.count(path) && (*device = fake.devices[path], true); }
+bool plat_console_names(char* names, std::size_t size) { std::snprintf(names, size, "%s", fake.console_names.c_str()); return !fake.console_names.empty(); }
+bool plat_write_file(PlatHandle file, const char* data, std::size_t length) { log(WORD, "write"); fake.files[fake.file_names[file]].append(data, length); return true; }
+bool plat_raise_thread_priority(int priority, long* error) { log(WORD, "T"); *error = cfg("thread_error") ? cfg("thread_error") : 1; return fake.realtime_kept || plat_realtime_allowed(priority); }
+RtkitAnswer plat_rtkit_max_priority(int* max) { *max = cfg("rtkit_max"); return !cfg("bus") ? RTKIT_NO_BUS : cfg("rtkit") ? RTKIT_OK : RTKIT_ABSENT; }
 // clang-format on
-
-PlatHandle plat_open_port(const char* name, int* error) {
-    log(WORD, std::string("open ") + name);
-    *error = static_cast<int>(cfg("open_error"));
-    return cfg("open_fails") ? PLAT_INVALID_HANDLE : fake.next_handle++;
-}
-
-bool plat_path_device(const char* path, std::uint64_t* device) {
-    auto found = fake.devices.find(path);
-    return found != fake.devices.end() && (*device = found->second, true);
-}
-
-bool plat_console_names(char* names, std::size_t size) {
-    std::snprintf(names, size, "%s", fake.console_names.c_str());
-    return !fake.console_names.empty();
-}
 
 int plat_write_pulses(PlatHandle, const std::uint32_t* us, int count) {
     std::vector<double> units(us, us + count);
@@ -255,40 +238,22 @@ int plat_claim_file(PlatHandle file) {
     return 0;
 }
 
-bool plat_write_file(PlatHandle file, const char* data, std::size_t length) {
-    log(WORD, "write");
-    fake.files[fake.file_names[file]].append(data, length);
-    return true;
-}
-
 void plat_sleep_ms(unsigned ms) {
     log(SLEEP, "", ms);
     fake.now += cfg("sleep_ticks") ? cfg("sleep_ticks") : ms * cfg("frequency") / 1000;
     if (++fake.sleeps == cfg("interrupt_at_sleep"))
         fake.interrupted = 130;
-    // Lets other threads run now and then, as a real sleep would (valgrind
-    // runs one at a time); every time would cost a time slice on a busy machine.
+    // Other threads run now and then, as in a real sleep (valgrind runs one at a time).
     if (fake.sleeps % 64 == 0)
         std::this_thread::yield();
-}
-
-bool plat_raise_thread_priority(int priority, long* error) {
-    log(WORD, "T");
-    *error = cfg("thread_error") ? cfg("thread_error") : 1;
-    return fake.realtime_kept || plat_realtime_allowed(priority);
-}
-
-RtkitAnswer plat_rtkit_max_priority(int* max) {
-    *max = static_cast<int>(cfg("rtkit_max"));
-    return !cfg("bus") ? RTKIT_NO_BUS : cfg("rtkit") ? RTKIT_OK : RTKIT_ABSENT;
 }
 
 // Like the service, refuses more than its highest priority.
 RtkitAnswer plat_rtkit_make_realtime(int priority) {
     log(WORD, "rtkit" + std::to_string(priority));
-    if (!cfg("bus") || !cfg("rtkit"))
-        return !cfg("bus") ? RTKIT_NO_BUS : RTKIT_ABSENT;
-    return cfg("rtkit") == 1 && priority <= cfg("rtkit_max") ? RTKIT_OK : RTKIT_REFUSED;
+    int max;
+    RtkitAnswer there = plat_rtkit_max_priority(&max);
+    return there != RTKIT_OK || (cfg("rtkit") == 1 && priority <= max) ? there : RTKIT_REFUSED;
 }
 
 bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
