@@ -3,6 +3,8 @@
 #include "fake_platform.h"
 #ifdef TARVIK_REMOTE
 #include "../remote/remote.h"
+#else
+const ServeRemote serve_remote = nullptr;
 #endif
 
 #include <gtest/gtest.h>
@@ -23,11 +25,7 @@ int run_on_fake(const std::string& args, const std::string& config, std::string*
     argv.push_back(nullptr);
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr(); // kept from the test's own output when not asked for
-#ifdef TARVIK_REMOTE
     int status = tarvik_main(static_cast<int>(words.size()), argv.data(), serve_remote);
-#else
-    int status = tarvik_main(static_cast<int>(words.size()), argv.data());
-#endif
     *out = testing::internal::GetCapturedStdout();
     std::string said = testing::internal::GetCapturedStderr();
     if (err)

@@ -1,20 +1,19 @@
 // Arbitrary command lines and scripts through the whole program on the fake
-// platform. The input is the arguments, NUL-separated, then after an empty
-// argument the bytes of the one script a -script argument may name (the
-// fuzzer never reads files of its own choosing).
+// platform: the arguments NUL-separated, then after an empty argument the
+// bytes of the script a -script argument names (the fuzzer never reads
+// files of its own choosing).
 #include "../../core/commands.h"
 #include "../../core/timing.h"
 #include "../../tool/cli.h"
 #include "../fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
-namespace {
-std::string script;
-}
+static std::string script;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     script = "/tmp/tarvik-fuzz-" + std::to_string(getpid());
@@ -23,20 +22,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);
-    std::size_t end = input.find(std::string(2, '\0'));
-    std::string text = end == std::string::npos ? "" : input.substr(end + 2);
-    input = input.substr(0, end);
+    std::size_t end = std::min(input.find(std::string(2, '\0')), size);
     std::FILE* f = std::fopen(script.c_str(), "wb");
     if (!f)
         return 0;
-    std::fwrite(text.data(), 1, text.size(), f);
+    if (end < size)
+        std::fwrite(data + end + 2, 1, size - end - 2, f);
     std::fclose(f);
     std::vector<std::string> args = {"tarvik"};
-    for (std::size_t at = 0; at <= input.size() && args.size() < 16; ++at) {
-        std::size_t next = input.find('\0', at);
-        next = next == std::string::npos ? input.size() : next;
+    for (std::size_t at = 0, next; at <= end && args.size() < 16; at = next + 1) {
+        next = std::min(input.find('\0', at), end);
         args.push_back(input.substr(at, next - at));
-        at = next;
     }
     // Only names of its own in the trace: every port is "P".
     for (std::size_t i = 1; i + 1 < args.size(); ++i)
