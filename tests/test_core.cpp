@@ -14,36 +14,17 @@ TEST(Commands, BothFlavoursResolveAsDesigned) {
         command_code lookup; // the program's: first equal entry, message on 0
         command_code decode; // the library's: last equal entry, any model → pet table
     } cases[] = {
-        {"stop", 1, 0x8E, 0x8E},
-        {"stop", 2, 0x3AA, 0x3AA},
-        {"stop", 3, 0x28E, 0x28E},
-        {"stop", 0, 0, 0x28E},
-        {"jump", 7, 0, 0x2E6},
-        {"Stop", 2, 0, 0},
-        {"walk_forward", 1, 0x86, 0x86},
-        {"walk_forward", 2, 0, 0},
-        {"turn_right", 1, 0x80, 0x80},
-        {"raise_arm_throw", 1, 0xFC, 0xFC},
-        {"-", 1, 0x8F, 0xFF},
-        {"D2_walking", 2, 0x302, 0x302},
-        {"_walking", 2, 0x300, 0x300},
-        {"D7_head_only", 2, 0x34F, 0x34F},
-        {"D1stop", 2, 0x3AB, 0x3AB},
-        {"D9_walking", 2, 0, 0}, // a direction is a digit 0-7, never another frame
-        {"DX_walking", 2, 0, 0},
-        {"Dstop", 2, 0, 0},
-        {"D", 2, 0, 0},
-        {"D0stop", 2, 0x3AA, 0x3AA},
-        {"D3_head_and_upper_body", 2, 0x323, 0x313},
-        {"_head_and_upper_body", 2, 0x320, 0x310},
-        {"D\x80stop", 2, 0, 0},
-        {"D3", 2, 0, 0},
-        {"", 3, 0, 0},
-        {"wake_up", 3, 0x2C1, 0x2C1},
-        {"sleep", 3, 0x2C1, 0x2C1},
-        {"rock", 3, 0x2E8, 0x2E8},
-        {"_upper_body_only", 2, 0x318, 0x318},
-        {"stop ", 1, 0, 0},
+        // clang-format off
+        {"stop", 1, 0x8E, 0x8E}, {"stop", 2, 0x3AA, 0x3AA}, {"stop", 3, 0x28E, 0x28E}, {"stop", 0, 0, 0x28E},
+        {"jump", 7, 0, 0x2E6}, {"Stop", 2, 0, 0}, {"stop ", 1, 0, 0}, {"", 3, 0, 0}, {"-", 1, 0x8F, 0xFF},
+        {"walk_forward", 1, 0x86, 0x86}, {"walk_forward", 2, 0, 0}, {"turn_right", 1, 0x80, 0x80},
+        {"raise_arm_throw", 1, 0xFC, 0xFC}, {"wake_up", 3, 0x2C1, 0x2C1}, {"sleep", 3, 0x2C1, 0x2C1},
+        {"rock", 3, 0x2E8, 0x2E8}, {"_upper_body_only", 2, 0x318, 0x318}, {"_walking", 2, 0x300, 0x300},
+        {"D2_walking", 2, 0x302, 0x302}, {"D7_head_only", 2, 0x34F, 0x34F}, {"D1stop", 2, 0x3AB, 0x3AB},
+        {"D0stop", 2, 0x3AA, 0x3AA}, {"D3_head_and_upper_body", 2, 0x323, 0x313}, {"_head_and_upper_body", 2, 0x320, 0x310},
+        // A direction is a digit 0-7, never another frame.
+        {"D9_walking", 2, 0, 0}, {"DX_walking", 2, 0, 0}, {"Dstop", 2, 0, 0}, {"D", 2, 0, 0}, {"D\x80stop", 2, 0, 0}, {"D3", 2, 0, 0},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " model " + std::to_string(c.model));
@@ -62,6 +43,14 @@ TEST(Commands, BothFlavoursResolveAsDesigned) {
         testing::internal::GetCapturedStdout();
         EXPECT_TRUE(code == row.code || std::string(row.name) == "_head_and_upper_body");
     }
+}
+
+// The ticks a wait of UNITS took, after BEFORE ticks spent since the last.
+static std::int64_t waited(std::int64_t before, int units) {
+    fake_advance(before);
+    std::int64_t anchor = timing.last_sample;
+    wait_units(units);
+    return timing.last_sample - anchor;
 }
 
 // Exact doubles: every build must round as plain double arithmetic does
@@ -84,19 +73,11 @@ TEST(Timing, DerivedValuesAndWaitLengths) {
         EXPECT_EQ(timing.late_threshold_ticks, r.late) << r.frequency;
         EXPECT_EQ(timing.tick_period_ticks, r.period);
         // A wait is measured from the reading before it: time spent between
-        // waits is absorbed, never made up.
+        // waits is absorbed, never made up; a late one ends at its first reading.
         timing.last_sample = plat_counter();
-        std::int64_t anchor = timing.last_sample;
-        fake_advance(r.one / 2);
-        wait_units(1);
-        EXPECT_EQ(timing.last_sample - anchor, r.one);
-        anchor = timing.last_sample;
-        wait_units(8);
-        EXPECT_EQ(timing.last_sample - anchor, r.eight);
-        anchor = timing.last_sample;
-        fake_advance(r.eight);
-        wait_units(1);
-        EXPECT_EQ(timing.last_sample - anchor, r.eight + 1); // ends at its first reading
+        EXPECT_EQ(waited(r.one / 2, 1), r.one);
+        EXPECT_EQ(waited(0, 8), r.eight);
+        EXPECT_EQ(waited(r.eight, 1), r.eight + 1);
     }
 }
 
@@ -125,7 +106,6 @@ TEST(Timing, TickModeCreditsOrWaitsByTheLateThreshold) {
     }
     // Eight units are eight single-unit waits: 8 x 8333 rather than 66666.
     timing.expected_tick = fake_now() + 10000000;
-    std::int64_t start = timing.last_sample = fake_now();
-    wait_units(8);
-    EXPECT_EQ(timing.last_sample - start, 8 * 8333);
+    timing.last_sample = fake_now();
+    EXPECT_EQ(waited(0, 8), 8 * 8333);
 }
