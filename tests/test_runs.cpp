@@ -22,27 +22,16 @@ TEST(Runs, CommandLinesResolveOptionsAndCodesLikeTheWindowsBuild) {
         const char *args, *frame, *port;
     } cases[] = {
         // clang-format off
-        {"walk_forward -port P", "86/8", "P"},
-        {"stop -v2 -port P", "3aa/12", "P"},   // options before resolution
-        {"0x1a0 -port P", "1a0/12", "P"},      // above 0xFF moves model 1 to 2
-        {"0x1a0 -pet -port P", "1a0/12", "P"},
-        {"0x86 -v2 -port P", "86/12", "P"},
-        {"0x086 -port P", "86/8", "P"},
-        {"0xZZ -port P", "0/8", "P"},          // no hex digit reads 0, ...
-        {"0x -port P", "0/8", "P"},            // ... as does none at all
-        {"0xFFFFFFFF -port P", "ff/8", "P"},   // -1 is not above 0xFF
-        {"0x-5 -port P", "fb/8", "P"},
-        {"0x0x86 -port P", "86/8", "P"},
-        {"0x0x -port P", "0/8", "P"},
+        {"walk_forward -port P", "86/8", "P"}, {"stop -v2 -port P", "3aa/12", "P"}, // options before resolution
+        {"0x1a0 -port P", "1a0/12", "P"}, {"0x1a0 -pet -port P", "1a0/12", "P"}, // above 0xFF moves model 1 to 2
+        {"0x86 -v2 -port P", "86/12", "P"}, {"0x086 -port P", "86/8", "P"},
+        {"0xZZ -port P", "0/8", "P"}, {"0x -port P", "0/8", "P"}, // no hex digit reads 0, as does none at all
+        {"0xFFFFFFFF -port P", "ff/8", "P"}, {"0x-5 -port P", "fb/8", "P"}, // -1 is not above 0xFF
+        {"0x0x86 -port P", "86/8", "P"}, {"0x0x -port P", "0/8", "P"}, {"0x\t7f -port P", "7f/8", "P"},
         {"0x123456789 -port P", "789/12", "P"}, // low 32 bits, 12-bit frame
-        {"0x\t7f -port P", "7f/8", "P"},
-        {"0xa -port", "a/8", "COM1"},          // the default port
-        {"stop -port COM3 -port COM4", "8e/8", "COM4"},
-        {"stop -v2 -pet -port P", "28e/12", "P"},
-        {"stop -port -v2", "8e/8", "-v2"},
-        {"-", "8f/8", "COM1"},
-        {"stop -v2 -x -port P junk", "3aa/12", "P"},
-        {"D3_walking -v2 -port P", "303/12", "P"},
+        {"0xa -port", "a/8", "COM1"}, {"-", "8f/8", "COM1"}, {"stop -port COM3 -port COM4", "8e/8", "COM4"},
+        {"stop -v2 -pet -port P", "28e/12", "P"}, {"stop -port -v2", "8e/8", "-v2"},
+        {"stop -v2 -x -port P junk", "3aa/12", "P"}, {"D3_walking -v2 -port P", "303/12", "P"},
         {"D0stop -v2 -resend 100 -port P", "3aa/12", "P"},
         // clang-format on
     };
@@ -59,10 +48,9 @@ TEST(Runs, CommandLinesResolveOptionsAndCodesLikeTheWindowsBuild) {
 TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
     std::string script = temp_path("runs.txt");
     write_file(script, "0 stop\n0 stop\n");
-    const std::string
-        S = "-script " + script,
-        O = "error opening port\n", W = "error writing port\n", F = "rest P T 8e/8 N",
-        PF = "open P claim lock " + F + " release close",
+    // clang-format off
+    const std::string S = "-script " + script, O = "error opening port\n", W = "error writing port\n",
+        F = "rest P T 8e/8 N", PF = "open P claim lock " + F + " release close",
         NOFILE = "tarvik: error opening file /nonexistent/s, errno=2\n",
         NOFILE_ERR = "tarvik: /nonexistent/s: No such file or directory\n",
         LISTEN = ": expected [ADDRESS:]PORT\n", RV = "tarvik: realtime: direct, priority 49\n",
@@ -72,18 +60,11 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
               "Warning: cannot set thread priority to time critical: err=1\n",
         WP = WPT.substr(0, WPT.find('\n') + 1),
         NONE = "s1 rest P msg T msg 8e/8 N s1 rest P msg T msg 8e/8 N release close",
-        V1 = "tarvik: 0.000 s: stop (0x8e): 10001110, latest edge 0 us late\ntarvik: 1 frame sent, "
-             "0 disturbed\n",
-        V2 = "tarvik: 0.001 s: stop (0x8e): 10001110, latest edge 0 us late\ntarvik: 0.032 s: stop "
-             "(0x8e): "
-             "10001110, latest edge 0 us late\ntarvik: 2 frames sent, 0 disturbed\n",
+        EDGE = " stop (0x8e): 10001110, latest edge 0 us late\n",
+        V1 = "tarvik: 0.000 s:" + EDGE + "tarvik: 1 frame sent, 0 disturbed\n",
+        V2 = "tarvik: 0.001 s:" + EDGE + "tarvik: 0.032 s:" + EDGE + "tarvik: 2 frames sent, 0 disturbed\n",
         CONSOLES = "console_names=tty0,ttyS0 device=/dev/tty0:0x400 device=/dev/ttyS0:0x440 ";
-    struct Case {
-        std::string args, config;
-        int status;
-        std::string out, err, trace;
-    } cases[] = {
-        // clang-format off
+    struct Case { std::string args, config; int status; std::string out, err, trace; } cases[] = {
         {"-h -v2", "", 1, unknown("-h"), "", ""},
         {"--version", "", 0, "tarvik " TARVIK_VERSION "\n", "", ""},
         {"--help", "", 0, read_file(TARVIK_TESTS_DIR "/expected/usage.txt"), "", ""},
