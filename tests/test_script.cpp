@@ -64,49 +64,31 @@ void collect(void* context, int line, const char* message) {
 
 TEST(Script, LinesDelaysAndCommands) {
     const std::string BOM = "\xEF\xBB\xBF";
-    struct Case {
-        std::string text;
-        int model;
-        std::string trace;
-    } cases[] = {
-        // clang-format off
-        {"1000 walk_forward\n500 stop\n", 1, "s1000 86/8 s500 8e/8"},
-        {"100 stop\n200\n", 1, "s100 8e/8 s200 8e/8"},                 // number only
-        {"100 walk_forward\nstop\n", 1, "s100 86/8 s100 86/8"},        // name only
-        {"30 stop\n   \t\n\r\n20\n", 1, "s30 8e/8 s20 8e/8"},          // blank lines are skipped
-        {"10 stop\n\n\r\n#5 walk_forward\n", 1, "s10 8e/8"},           // skipped lines
-        {"10 stop\n  # indented\n\t#5 walk_forward\n", 1, "s10 8e/8"}, // ... and comments
-        {BOM + "5 stop\n", 1, "s5 8e/8"},               // a byte-order mark is no part of the first line ...
-        {BOM.substr(0, 2) + "5 stop\n", 1, ""},         // ... but a part of one is
-        {"5 stop\n" + BOM + "7 walk_forward\n", 1, "s5 8e/8 s5 8e/8"}, // ... and so is one after the start
-        {"0 0x3aa\n", 1, "s1 aa/8"},
-        {"0 0x3aa\n", 2, "s1 3aa/12"},
-        {"0 0x186\n", 1, "s1 86/8"}, // no switch to 12 bits in scripts
-        {"7 stop\n", 3, "s7 28e/12"},
+    // clang-format off
+    struct Case { std::string text; int model; std::string trace; } cases[] = {
+        {"1000 walk_forward\n500 stop\n", 1, "s1000 86/8 s500 8e/8"}, {"5 D2_walking\n", 2, "s5 302/12"}, {"7 stop\n", 3, "s7 28e/12"},
+        {"100 stop\n200\n", 1, "s100 8e/8 s200 8e/8"}, {"100 walk_forward\nstop\n", 1, "s100 86/8 s100 86/8"}, // number or name only
+        {"30 stop\n   \t\n\r\n20\n", 1, "s30 8e/8 s20 8e/8"}, // blank lines are skipped, as are comments
+        {"10 stop\n\n\r\n#5 walk_forward\n  # indented\n\t#5 walk_forward\n", 1, "s10 8e/8"},
+        {BOM + "5 stop\n", 1, "s5 8e/8"}, {BOM.substr(0, 2) + "5 stop\n", 1, ""}, // a byte-order mark is no part of the first line,
+        {"5 stop\n" + BOM + "7 walk_forward\n", 1, "s5 8e/8 s5 8e/8"},           // but a part of one is, as is one after the start
+        {"0 0x3aa\n", 1, "s1 aa/8"}, {"0 0x3aa\n", 2, "s1 3aa/12"}, {"0 0x186\n", 1, "s1 86/8"}, // no switch to 12 bits
         {"100 no_such_command\n50 0xZZ\n0 0x0\n", 1, "s100 msg s50 0/8 s1 0/8"},
-        {"50 walk_forward\n50 0xZZ\n", 1, "s50 86/8 s50 86/8"}, // the code persists
-        {"5 0xZZ\n", 1, "s5 0/8"},                              // ... from 0 at the start
-        {"10 stop\r\n20 walk_forward\r\n", 1, "s10 8e/8 s20 86/8"},
-        {"10\rstop\n", 1, "s10 8e/8"}, // a lone CR is white space
-        {"10 stop\n\x1a" "20 walk_forward\n", 1, "s10 8e/8"},
-        {"", 1, ""},
-        {"0 stop\n-5 stop\n", 1, "s1 8e/8 s1 8e/8"},
+        {"50 walk_forward\n50 0xZZ\n", 1, "s50 86/8 s50 86/8"}, {"5 0xZZ\n", 1, "s5 0/8"}, // the code persists, from 0
+        {"50 walk_forward\n50 0x0x\n50 0x-0x\n50 0x0xg\n", 1, "s50 86/8 s50 86/8 s50 86/8 s50 86/8"}, // "0x" with no digit
+        {"10 stop\r\n20 walk_forward\r\n", 1, "s10 8e/8 s20 86/8"}, {"10\rstop\n", 1, "s10 8e/8"}, // a lone CR is white space
+        {"10 stop\n\x1a" "20 walk_forward\n", 1, "s10 8e/8"}, {"", 1, ""}, {"0 stop\n-5 stop\n", 1, "s1 8e/8 s1 8e/8"},
         {"100\nstop\n20 stop\n", 1, "s20 8e/8"}, // nothing to send before a token
         {"4294967306 stop\n", 1, "s10 8e/8"},    // the delay wraps at 32 bits
-        {pad("5 walk_forward", 49) + "7 stop     \n", 1, "s5 86/8 s7 8e/8"}, // 60 chars
-        {pad("5 walk_forward", 49) + "\n", 1, "s5 86/8"},                    // 49 chars
+        {std::string("10 st\0op\n20 stop\n", 17), 1, "s10 msg s20 8e/8"}, // NUL ends the line
+        // Lines are read in pieces of 49 characters.
+        {pad("5 walk_forward", 49) + "7 stop     \n", 1, "s5 86/8 s7 8e/8"}, {pad("5 walk_forward", 49) + "\n", 1, "s5 86/8"},
         {pad("5 walk_forward", 50) + "\n", 1, "s5 86/8"},                // a blank tail is no line
         {pad("5 walk_forward", 49) + "stop now\n", 1, "s5 86/8"},        // nor a tail of words
         {pad("5 stop", 49) + "# 9 walk_forward\n", 1, "s5 8e/8"},        // nor a commented tail
         {std::string(49, ' ') + "5 stop\n", 1, "s5 8e/8"},               // a line blank at first
-        {pad("5 walk_forward", 48) + "\n200\n", 1, "s5 86/8 s200 86/8"}, // whole
-        {pad("5 walk_forward", 48) + "9 stop\n", 1, "s5 86/8"},          // pieces of 49, not 48
-        {"5 stop\n#" + std::string(48, 'x') + "0 walk_forward " + std::string(60, 'y') + "\n", 1,
-         "s5 8e/8"}, // a long comment, whatever its pieces hold
-        {"50 walk_forward\n50 0x0x\n50 0x-0x\n50 0x0xg\n", 1,
-         "s50 86/8 s50 86/8 s50 86/8 s50 86/8"}, // "0x" with no digit reads nothing
-        {"5 D2_walking\n", 2, "s5 302/12"},
-        {std::string("10 st\0op\n20 stop\n", 17), 1, "s10 msg s20 8e/8"}, // NUL ends the line
+        {pad("5 walk_forward", 48) + "\n200\n", 1, "s5 86/8 s200 86/8"}, {pad("5 walk_forward", 48) + "9 stop\n", 1, "s5 86/8"},
+        {"5 stop\n#" + std::string(48, 'x') + "0 walk_forward " + std::string(60, 'y') + "\n", 1, "s5 8e/8"}, // a long comment
         // clang-format on
     };
     for (const Case& c : cases) {
@@ -151,35 +133,29 @@ TEST(Script, LinesDelaysAndCommands) {
 // count the same frames and time.
 TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
     const std::string file = temp_path("script.txt");
+    const std::string NO_DELAY = "no delay before \"right_arm_up\": ",
+                      WRITE = " (write \"0 right_arm_up\")\n";
+    // clang-format off
     struct Case {
         std::string text;
         int model, status, frames;
         std::string told;          // to the remote's check
         const char* err = nullptr; // -check's, after "tarvik: FILE line "; null: as told
     } cases[] = {
-        {"10 turn_left\nright_arm_up\n", 1, 0, 2,
-         "2: no delay before \"right_arm_up\": the line repeats turn_left (write \"0 "
-         "right_arm_up\")\n"},
-        {"right_arm_up now\n10 stop\n", 1, 0, 1,
-         "1: no delay before \"right_arm_up\": nothing before it to repeat, the line is skipped "
-         "(write \"0 right_arm_up\")\n"},
-        {"200\n10 stop\n  300 \n", 1, 0, 2,
-         "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
+        {"10 turn_left\nright_arm_up\n", 1, 0, 2, "2: " + NO_DELAY + "the line repeats turn_left" + WRITE},
+        {"right_arm_up now\n10 stop\n", 1, 0, 1, "1: " + NO_DELAY + "nothing before it to repeat, the line is skipped" + WRITE},
+        {"200\n10 stop\n  300 \n", 1, 0, 2, "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
          "3: \"300\" has no command: the line repeats stop\n"},
-        {pad("5 walk_forward", 49) + "7 stop\n", 1, 0, 2,
-         "1: longer than 49 characters: the player reads the rest as lines of their own\n"},
-        {"5 walkforward\n5 walk_forward\n", 1, 1, 1,
-         "1: unrecognized command: walkforward (did you mean walk_forward?)\n",
+        {pad("5 walk_forward", 49) + "7 stop\n", 1, 0, 2, "1: longer than 49 characters: the player reads the rest as lines of their own\n"},
+        {"5 walkforward\n5 walk_forward\n", 1, 1, 1, "1: unrecognized command: walkforward (did you mean walk_forward?)\n",
          "1: did you mean walk_forward?\n"},
-        {"5 walk_forward\n", 2, 1, 0,
-         "1: unrecognized command: walk_forward (walk_forward is a MekTarvik v1 command)\n",
+        {"5 walk_forward\n", 2, 1, 0, "1: unrecognized command: walk_forward (walk_forward is a MekTarvik v1 command)\n",
          "1: walk_forward is a MekTarvik v1 command (drop -v2)\n"},
-        {"5 D9_walking\n5 xyzzy\n", 2, 1, 0,
-         "1: unrecognized command: D9_walking (did you mean D0_walking?)\n"
-         "2: unrecognized command: xyzzy\n",
-         "1: did you mean D0_walking?\n"},
+        {"5 D9_walking\n5 xyzzy\n", 2, 1, 0, "1: unrecognized command: D9_walking (did you mean D0_walking?)\n"
+         "2: unrecognized command: xyzzy\n", "1: did you mean D0_walking?\n"},
         {"\xEF\xBB\xBF# " + std::string(60, 'x') + "\n  \n\t# 5 x\n5 stop\n", 1, 0, 1, ""},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         std::string told, out, err, expected_err, line;
@@ -207,8 +183,6 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
                          " -nowakeup -port P", &out, &err),
               0);
     EXPECT_EQ(out, "tarvik: unrecognized command: walkforward\n");
-    EXPECT_EQ(err, "tarvik: " + file +
-                       " line 2: no delay before \"right_arm_up\": the line repeats turn_left "
-                       "(write \"0 right_arm_up\")\ntarvik: " +
-                       file + " line 4: did you mean walk_forward?\n");
+    EXPECT_EQ(err, "tarvik: " + file + " line 2: " + NO_DELAY + "the line repeats turn_left" +
+                       WRITE + "tarvik: " + file + " line 4: did you mean walk_forward?\n");
 }
