@@ -166,7 +166,6 @@ std::string fake_trace() {
 }
 
 // clang-format off
-std::int64_t fake_now() { return fake.now; }
 void fake_advance(std::int64_t ticks) { fake.now += ticks; }
 std::string fake_file(const std::string& name) { return fake.files[name]; }
 

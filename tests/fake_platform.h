@@ -19,7 +19,6 @@
 // for a name that is no regular file).
 void fake_reset(const std::string& config = "");
 std::string fake_trace();
-std::int64_t fake_now();
 void fake_advance(std::int64_t ticks);
 std::string fake_file(const std::string& name); // what the system wrote to a file
 

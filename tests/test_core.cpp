@@ -8,13 +8,10 @@
 #include <string>
 
 TEST(Commands, BothFlavoursResolveAsDesigned) {
-    struct Case {
-        const char* name;
-        RobotModel model;
-        command_code lookup; // the program's: first equal entry, message on 0
-        command_code decode; // the library's: last equal entry, any model → pet table
-    } cases[] = {
-        // clang-format off
+    // lookup: the program's (first equal entry, message on 0); decode: the
+    // library's (last equal entry, any model → pet table).
+    // clang-format off
+    struct Case { const char* name; RobotModel model; command_code lookup, decode; } cases[] = {
         {"stop", 1, 0x8E, 0x8E}, {"stop", 2, 0x3AA, 0x3AA}, {"stop", 3, 0x28E, 0x28E}, {"stop", 0, 0, 0x28E},
         {"jump", 7, 0, 0x2E6}, {"Stop", 2, 0, 0}, {"stop ", 1, 0, 0}, {"", 3, 0, 0}, {"-", 1, 0x8F, 0xFF},
         {"walk_forward", 1, 0x86, 0x86}, {"walk_forward", 2, 0, 0}, {"turn_right", 1, 0x80, 0x80},
@@ -56,15 +53,12 @@ static std::int64_t waited(std::int64_t before, int units) {
 // Exact doubles: every build must round as plain double arithmetic does
 // (the 32-bit Windows build once rounded twice through the x87 unit).
 TEST(Timing, DerivedValuesAndWaitLengths) {
-    struct Row {
-        std::int64_t frequency;
-        double unit, late;
-        std::int64_t period, one, eight;
-    } rows[] = {
+    // clang-format off
+    struct Row { std::int64_t frequency; double unit, late; std::int64_t period, one, eight; } rows[] = {
         {10000000, 8333.333333333334, 1599.9999999999998, 9765, 8333, 66666},
         {3579545, 2982.954166666667, 572.7271999999999, 3495, 2982, 23863},
-        {4056250, 3380.2083333333335, 648.99999999999989, 3961, 3380, 27041},
-    };
+        {4056250, 3380.2083333333335, 648.99999999999989, 3961, 3380, 27041}};
+    // clang-format on
     for (const Row& r : rows) {
         fake_reset();
         timing = TimingState();
@@ -87,25 +81,24 @@ TEST(Timing, TickModeCreditsOrWaitsByTheLateThreshold) {
     init_timing(10000000);
     timing.use_mm_timer = 1;
     timing.tick_timer_running = true;
-    struct Step {
-        std::int64_t late; // the first reading, after the expected tick
-        std::string trace;
-        std::int64_t expected_tick; // after the wait, from the first reading
-    } steps[] = {
+    // The first reading's lateness after the expected tick; the trace; the
+    // next expected tick, from the first reading.
+    // clang-format off
+    struct Step { std::int64_t late; std::string trace; std::int64_t expected_tick; } steps[] = {
         {1599, "", 9765 - 1599}, // credited: the next tick is one period on
         {1600, "t1", 1},         // waited for, and taken from the counter
-        {-100000, "t1", 100000}, // not yet past it: nothing changes
-    };
+        {-100000, "t1", 100000}}; // not yet past it: nothing changes
+    // clang-format on
     for (const Step& s : steps) {
-        std::int64_t first = fake_now() + 1;
-        timing.last_sample = fake_now();
+        timing.last_sample = plat_counter();
+        std::int64_t first = timing.last_sample + 1;
         timing.expected_tick = first - s.late;
         wait_units(1);
         EXPECT_EQ(fake_trace(), s.trace) << s.late;
         EXPECT_EQ(timing.expected_tick - first, s.expected_tick) << s.late;
     }
     // Eight units are eight single-unit waits: 8 x 8333 rather than 66666.
-    timing.expected_tick = fake_now() + 10000000;
-    timing.last_sample = fake_now();
+    timing.last_sample = plat_counter();
+    timing.expected_tick = timing.last_sample + 10000000;
     EXPECT_EQ(waited(0, 8), 8 * 8333);
 }

@@ -69,24 +69,21 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"--version", "", 0, "tarvik " TARVIK_VERSION "\n", "", ""},
         {"--help", "", 0, read_file(TARVIK_TESTS_DIR "/expected/usage.txt"), "", ""},
         // An unreadable script is found before a port is opened, woken or recorded, or a check summed.
-        {"-script /nonexistent/s", "", 1, NOFILE, NOFILE_ERR, ""},
-        {"-script /nonexistent/s -port x.vcd", "", 1, NOFILE, NOFILE_ERR, ""},
+        {"-script /nonexistent/s", "", 1, NOFILE, NOFILE_ERR, ""}, {"-script /nonexistent/s -port x.vcd", "", 1, NOFILE, NOFILE_ERR, ""},
         {"-script /nonexistent/s -check", "", 1, NOFILE, NOFILE_ERR, ""},
 #ifndef _WIN32
         // Opens, but every read fails (address 0 is not mapped): a read error, not the end.
         {"-script /proc/self/mem -port P", "", 1, "tarvik: error reading file /proc/self/mem, errno=5\n", "tarvik: /proc/self/mem: Input/output error\n", ""},
 #endif
         {"-ports", "", 0, "/dev/ttyS0 (COM1)\n", "", ""}, // listed, none opened
-        {"-version -port P", "", 1, unknown("-version"), "", ""},
-        {"-commands -port P", "", 1, unknown("-commands"), "", ""},
-        {"0X86", "", 1, unknown("0X86"), "", ""},
+        {"-version -port P", "", 1, unknown("-version"), "", ""}, {"-commands -port P", "", 1, unknown("-commands"), "", ""},
+        {"0X86", "", 1, unknown("0X86"), "", ""}, {"xyzzy -pet", "", 1, unknown("xyzzy"), "", ""},
         // An unknown name: what may have been meant follows the message.
         {"walk_forward -v2", "", 1, unknown("walk_forward"), "tarvik: walk_forward is a MekTarvik v1 command (drop -v2)\n", ""},
         {"D3_walking -port P", "", 1, unknown("D3_walking"), "tarvik: D3_walking is a MekTarvik V2 command (add -v2)\n", ""},
         {"jump -v2", "", 1, unknown("jump"), "tarvik: jump is a Fuzlo command (-pet, not -v2)\n", ""},
         {"left_arm_ot", "", 1, unknown("left_arm_ot"), "tarvik: did you mean left_arm_out, left_arm_up or left_arm_in?\n", ""},
         {"DX_walking -v2", "", 1, unknown("DX_walking"), "tarvik: did you mean D0_walking?\n", ""}, // as listed
-        {"xyzzy -pet", "", 1, unknown("xyzzy"), "", ""},
         // Words that are no option are named, the run goes on; a -port with no name keeps the default.
         {"stop -V2 --v2 -v3 -nowakeup -port P", "", 0, "", "tarvik: ignoring \"-V2\", which is no option\n"
          "tarvik: ignoring \"--v2\", which is no option\ntarvik: ignoring \"-v3\", which is no option\n", PF},
@@ -94,8 +91,7 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"stop -nowakeup -port P -port", "", 0, "", "tarvik: -port has no name after it; using P\n", PF},
         {"-script", "", 1, "tarvik: missing script file name after -script\n", "", ""},
 #ifdef TARVIK_REMOTE
-        {"-serve", "", 1, "tarvik: missing [ADDRESS:]PORT after -serve\n", "", ""},
-        {"-serve 80a", "", 1, "tarvik: cannot listen on 80a" + LISTEN, "", ""},
+        {"-serve", "", 1, "tarvik: missing [ADDRESS:]PORT after -serve\n", "", ""}, {"-serve 80a", "", 1, "tarvik: cannot listen on 80a" + LISTEN, "", ""},
         {"-serve 65536 -port P", "", 1, "tarvik: cannot listen on 65536" + LISTEN, "", ""},
         {"-serve [::1:80 -port P", "", 1, "tarvik: cannot listen on [::1:80" + LISTEN, "", ""},
 #endif
