@@ -1,10 +1,8 @@
 #include "fake_platform.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -17,14 +15,15 @@ namespace {
 // Settings ("_at"/"_from": the n-th call; "rtkit": 0 absent, 1 granting, 2 refusing).
 // clang-format off
 const std::map<std::string, std::int64_t> DEFAULTS = {
-    {"frequency", 10000000}, {"has_counter", 1}, {"change_ticks", 0}, {"open_fails", 0}, {"open_error", 13},
+    {"has_counter", 1}, {"change_ticks", 0}, {"open_fails", 0}, 
     {"name_limit", 4096}, {"port_is_char", 1}, {"port_device", 0x440}, {"port_in_use", 0}, {"port_is_tty", 1},
     {"process_error", 0}, {"thread_error", 0}, {"tick_start_fails", 0}, {"ticks_stop_at", 0}, {"caps_fail", 0},
     {"min_period_ms", 1}, {"break_error", 0}, {"break_fails_from", 0}, {"interrupt_at_sleep", 0},
     {"sleep_ticks", 0}, {"pulse_device", 0}, {"pulse_error", 0}, {"pause_at_change", 0}, {"pause_ticks", 0},
     {"privileged", 1}, {"rtprio_limit", 0}, {"bus", 1}, {"rtkit", 0}, {"rtkit_max", 20}};
 // clang-format on
-const int FAKE_BUSY = 16, FAKE_GONE = 5 /* a vanished device */, FAKE_TOO_LONG = 36;
+// Errors: opening refused, busy, a vanished device, a name too long.
+const int FREQUENCY = 10000000, FAKE_DENIED = 13, FAKE_BUSY = 16, FAKE_GONE = 5, FAKE_TOO_LONG = 36;
 
 enum Kind { WORD, SLEEP, TICK_WAIT, CHANGE_ON, CHANGE_OFF };
 struct Event {
@@ -93,7 +92,7 @@ std::string line_word(std::size_t from, std::size_t to) {
     for (std::size_t i = from; i < to; ++i)
         if (fake.events[i].kind != TICK_WAIT)
             changes.push_back(&fake.events[i]);
-    const double unit = static_cast<double>(cfg("frequency")) / 1200;
+    const double unit = FREQUENCY / 1200.0;
     std::vector<double> units;
     std::string raw;
     bool alternating = true;
@@ -120,11 +119,10 @@ void fake_reset(const std::string& config) {
     fake = Fake();
     std::istringstream in(config);
     for (std::string item; in >> item;) {
-        std::size_t equals = item.find('=');
-        std::string key = item.substr(0, equals), value = item.substr(equals + 1);
-        std::size_t colon = value.find(':');
-        if (key == "device")
-            fake.devices[value.substr(0, colon)] = std::strtoull(&value[colon + 1], nullptr, 0);
+        std::string key = item.substr(0, item.find('=')), value = item.substr(key.size() + 1);
+        if (key == "device") // PATH:NUMBER
+            fake.devices[value.substr(0, value.find(':'))] =
+                std::strtoull(&value[value.find(':') + 1], nullptr, 0);
         else if (key == "console_names")
             for (char& c : (fake.console_names = value))
                 c = c == ',' ? ' ' : c;
@@ -170,7 +168,7 @@ void fake_advance(std::int64_t ticks) { fake.now += ticks; }
 std::string fake_file(const std::string& name) { return fake.files[name]; }
 
 // The platform, one answer a line.
-bool plat_counter_frequency(std::int64_t* frequency) { *frequency = cfg("frequency"); return cfg("has_counter"); }
+bool plat_counter_frequency(std::int64_t* frequency) { *frequency = FREQUENCY; return cfg("has_counter"); }
 std::int64_t plat_counter() { return ++fake.now; }
 void plat_port_path(const char* name, char* path, std::size_t size) { std::snprintf(path, size, "%s", name); }
 bool plat_port_device(PlatHandle, bool* character, std::uint64_t* device) { *character = cfg("port_is_char"); *device = cfg("port_device"); return true; }
@@ -185,7 +183,7 @@ LineResult plat_break_off(PlatHandle, int* error) { return line_change(false, er
 bool plat_is_serial_line(PlatHandle) { return cfg("port_is_tty") && !cfg("pulse_device"); } // a transmitter is no terminal
 bool plat_pulse_transmitter(PlatHandle) { return cfg("pulse_device"); }
 void plat_error_text(int error, char* text, std::size_t size) { std::snprintf(text, size, "error %d", error); }
-int plat_check_name(const char* name) { return std::strlen(name) < static_cast<std::size_t>(cfg("name_limit")) ? 0 : FAKE_TOO_LONG; }
+int plat_check_name(const char* name) { return std::string(name).size() < static_cast<std::size_t>(cfg("name_limit")) ? 0 : FAKE_TOO_LONG; }
 int plat_truncate_file(PlatHandle file) { fake.files[fake.file_names[file]].clear(); return 0; }
 void plat_catch_interrupts() {}
 int plat_interrupted() { return fake.interrupted; }
@@ -202,7 +200,7 @@ void plat_pin_thread(PlatCpuSet* saved) { saved->pinned = false; }
 void plat_unpin_thread(const PlatCpuSet*) {}
 bool plat_timer_min_period_ms(unsigned* ms) { *ms = static_cast<unsigned>(cfg("min_period_ms")); return !cfg("caps_fail"); }
 void plat_tick_timer_stop(std::intptr_t, std::intptr_t) { log(WORD, "tick-"); }
-PlatHandle plat_open_port(const char* name, int* error) { log(WORD, std::string("open ") + name); *error = cfg("open_error"); return cfg("open_fails") ? PLAT_INVALID_HANDLE : fake.next_handle++; }
+PlatHandle plat_open_port(const char* name, int* error) { log(WORD, std::string("open ") + name); *error = FAKE_DENIED; return cfg("open_fails") ? PLAT_INVALID_HANDLE : fake.next_handle++; }
 bool plat_path_device(const char* path, std::uint64_t* device) { return fake.devices.count(path) && (*device = fake.devices[path], true); }
 bool plat_console_names(char* names, std::size_t size) { std::snprintf(names, size, "%s", fake.console_names.c_str()); return !fake.console_names.empty(); }
 bool plat_write_file(PlatHandle file, const char* data, std::size_t length) { log(WORD, "write"); fake.files[fake.file_names[file]].append(data, length); return true; }
@@ -221,7 +219,7 @@ int plat_write_pulses(PlatHandle, const std::uint32_t* us, int count) {
 
 PlatHandle plat_open_file(const char* name, bool* regular, int* error) {
     *regular = fake.special.count(name) == 0;
-    *error = static_cast<int>(cfg("open_error"));
+    *error = FAKE_DENIED;
     if (!*regular || cfg("open_fails"))
         return PLAT_INVALID_HANDLE;
     fake.files[fake.file_names[fake.next_handle] = name];
@@ -239,7 +237,7 @@ int plat_claim_file(PlatHandle file) {
 
 void plat_sleep_ms(unsigned ms) {
     log(SLEEP, "", ms);
-    fake.now += cfg("sleep_ticks") ? cfg("sleep_ticks") : ms * cfg("frequency") / 1000;
+    fake.now += cfg("sleep_ticks") ? cfg("sleep_ticks") : std::int64_t{ms} * FREQUENCY / 1000;
     if (++fake.sleeps == cfg("interrupt_at_sleep"))
         fake.interrupted = 130;
     // Other threads run now and then, as in a real sleep (valgrind runs one at a time).
@@ -270,13 +268,13 @@ bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
 // tick so far, or blocks until the next one.
 bool plat_tick_wait(std::intptr_t, unsigned timeout_ms) {
     log(TICK_WAIT);
-    const std::int64_t period = cfg("frequency") / 1000;
+    const std::int64_t period = FREQUENCY / 1000;
     if (cfg("ticks_stop_at") && ++fake.tick_waits >= cfg("ticks_stop_at")) {
         fake.now += timeout_ms * period;
         return false;
     }
     std::int64_t ticks = (fake.now - fake.tick_origin) / period;
-    fake.ticks_consumed = std::max(ticks, fake.ticks_consumed + 1);
+    fake.ticks_consumed = ticks > fake.ticks_consumed ? ticks : fake.ticks_consumed + 1;
     if (ticks < fake.ticks_consumed)
         fake.now = fake.tick_origin + fake.ticks_consumed * period;
     return true;
