@@ -55,10 +55,6 @@ std::string pad(const std::string& s, std::size_t n) {
     return s + std::string(n - s.size(), ' ');
 }
 
-void collect(void* context, int line, const char* message) {
-    *static_cast<std::string*>(context) += std::to_string(line) + ": " + message + "\n";
-}
-
 } // namespace
 
 TEST(Script, LinesDelaysAndCommands) {
@@ -133,12 +129,8 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
     const std::string NO_DELAY = "no delay before \"right_arm_up\": ",
                       WRITE = " (write \"0 right_arm_up\")\n";
     // clang-format off
-    struct Case {
-        std::string text;
-        int model, status, frames;
-        std::string told;          // to the remote's check
-        const char* err = nullptr; // -check's, after "tarvik: FILE line "; null: as told
-    } cases[] = {
+    // told: to the remote's check; err: -check's, after "tarvik: FILE line " (null: as told)
+    struct Case { std::string text; int model, status, frames; std::string told; const char* err = nullptr; } cases[] = {
         {"10 turn_left\nright_arm_up\n", 1, 0, 2, "2: " + NO_DELAY + "the line repeats turn_left" + WRITE},
         {"right_arm_up now\n10 stop\n", 1, 0, 1, "1: " + NO_DELAY + "nothing before it to repeat, the line is skipped" + WRITE},
         {"200\n10 stop\n  300 \n", 1, 0, 2, "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
@@ -158,6 +150,9 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
         std::string told, out, err, expected_err, line;
         int frames = -1;
         double seconds = -1;
+        auto collect = [](void* told, int line, const char* message) {
+            *static_cast<std::string*>(told) += std::to_string(line) + ": " + message + "\n";
+        };
         EXPECT_EQ(check_script_text(c.text.data(), c.text.size(), c.model, true, collect, &told,
                                     &frames, &seconds),
                   c.status);
