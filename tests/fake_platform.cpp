@@ -59,9 +59,8 @@ void log(Kind kind, const std::string& word = "", std::int64_t time = fake.now) 
 
 LineResult line_change(bool on, int* error) {
     log(on ? CHANGE_ON : CHANGE_OFF);
-    fake.now += cfg("change_ticks");
-    if (++fake.changes == cfg("pause_at_change"))
-        fake.now += cfg("pause_ticks"); // the machine pauses the program
+    fake.now +=
+        cfg("change_ticks") + (++fake.changes == cfg("pause_at_change") ? cfg("pause_ticks") : 0);
     if (!cfg("break_error") || fake.changes < cfg("break_fails_from"))
         return LINE_DONE;
     *error = static_cast<int>(cfg("break_error"));
@@ -264,8 +263,7 @@ bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
     return true;
 }
 
-// Ticks fall every millisecond from the timer's start; a wait consumes every
-// tick so far, or blocks until the next one.
+// Ticks every millisecond from the start; a wait takes every tick so far, or waits for the next.
 bool plat_tick_wait(std::intptr_t, unsigned timeout_ms) {
     log(TICK_WAIT);
     const std::int64_t period = FREQUENCY / 1000;

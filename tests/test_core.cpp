@@ -8,8 +8,8 @@
 #include <string>
 
 TEST(Commands, BothFlavoursResolveAsDesigned) {
-    // lookup: the program's (first equal entry, message on 0); decode: the
-    // library's (last equal entry, any model → pet table).
+    // The program's lookup: first equal entry, message on 0; the library's decode: last, any model
+    // → pet.
     // clang-format off
     struct Case { const char* name; RobotModel model; command_code lookup, decode; } cases[] = {
         {"stop", 1, 0x8E, 0x8E}, {"stop", 2, 0x3AA, 0x3AA}, {"stop", 3, 0x28E, 0x28E}, {"stop", 0, 0, 0x28E},
@@ -66,8 +66,7 @@ TEST(Timing, DerivedValuesAndWaitLengths) {
         EXPECT_EQ(timing.unit_ticks, r.unit) << r.frequency;
         EXPECT_EQ(timing.late_threshold_ticks, r.late) << r.frequency;
         EXPECT_EQ(timing.tick_period_ticks, r.period);
-        // A wait is measured from the reading before it: time spent between
-        // waits is absorbed, never made up; a late one ends at its first reading.
+        // From the reading before it: time between waits is absorbed, never made up.
         timing.last_sample = plat_counter();
         EXPECT_EQ(waited(r.one / 2, 1), r.one);
         EXPECT_EQ(waited(0, 8), r.eight);
@@ -81,8 +80,7 @@ TEST(Timing, TickModeCreditsOrWaitsByTheLateThreshold) {
     init_timing(10000000);
     timing.use_mm_timer = 1;
     timing.tick_timer_running = true;
-    // The first reading's lateness after the expected tick; the trace; the
-    // next expected tick, from the first reading.
+    // The first reading's lateness; the trace; the next expected tick, from the first reading.
     // clang-format off
     struct Step { std::int64_t late; std::string trace; std::int64_t expected_tick; } steps[] = {
         {1599, "", 9765 - 1599}, // credited: the next tick is one period on

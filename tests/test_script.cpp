@@ -35,8 +35,7 @@ int run_script(const std::string& text, int model, const std::string& more, std:
     return status;
 }
 
-// The same script held in memory, as the remote control plays it; what
-// follows it in memory is not its own.
+// The script held in memory, as the remote plays it; what follows it is not its own.
 std::string played_from_memory(const std::string& text, int model) {
     const std::string held = text + "5 0x55\n";
     fake_reset();
@@ -93,8 +92,7 @@ TEST(Script, LinesDelaysAndCommands) {
         std::string trace = players_part(fake_trace());
         EXPECT_EQ(trace, c.trace);
         EXPECT_EQ(played_from_memory(c.text, c.model), trace);
-        // A check reads the same lines and shows the frames the player sent,
-        // opening and waiting for nothing.
+        // A check reads the same lines and shows the frames sent, opening nothing.
         for (std::istringstream words(trace); words >> word;)
             if (word.find('/') != std::string::npos)
                 sent += (sent.empty() ? "" : " ") + word;
@@ -120,10 +118,8 @@ TEST(Script, LinesDelaysAndCommands) {
     EXPECT_EQ(out, "0.100 s: 0x1a0 (0x1a0): 000110100000\n1 frame; 0.134 s in all\n");
 }
 
-// What may be wrong with a line: the remote's check hears of it line by
-// line, -check says it on standard error (an unknown name only with what may
-// have been meant: the fixed message is on standard output), and both
-// count the same frames and time.
+// What may be wrong with a line: the remote's check hears it line by line, -check says it on
+// standard error (for an unknown name only the hint), both count the same frames and time.
 TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
     const std::string file = temp_path("script.txt");
     const std::string NO_DELAY = "no delay before \"right_arm_up\": ",
@@ -168,8 +164,7 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
         EXPECT_EQ(last.rfind(std::to_string(frames) + " frame", 0), 0u);
         EXPECT_EQ(last.substr(last.size() - std::strlen(summary)), summary);
     }
-    // Playing, a line without a delay and what an unknown name may have
-    // meant are said; a line with only a delay is a plain repeat.
+    // Playing says a line without a delay and a hint; a line with only a delay is a plain repeat.
     std::string out, err;
     EXPECT_EQ(run_script("10 turn_left\nright_arm_up\n200\n5 walkforward\n", 1,
                          " -nowakeup -port P", &out, &err),
