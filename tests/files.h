@@ -1,7 +1,7 @@
 // Temporary files for tests.
 #pragma once
 
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -18,11 +18,6 @@ inline void write_file(const std::string& path, const std::string& text) {
 
 // A path in the temporary folder, unique to this test process.
 inline std::string temp_path(const std::string& leaf) {
-#ifdef _WIN32
-    const char* dir = std::getenv("TEMP");
-#else
-    const char* dir = std::getenv("TMPDIR");
-#endif
-    return std::string(dir ? dir : "/tmp") + "/tarvik-test-" + std::to_string(getpid()) + "-" +
-           leaf;
+    std::string name = "tarvik-test-" + std::to_string(getpid()) + "-" + leaf;
+    return (std::filesystem::temp_directory_path() / name).string();
 }

@@ -1,7 +1,6 @@
-// Arbitrary command lines and scripts through the whole program on the fake
-// platform: the arguments NUL-separated, then after an empty argument the
-// bytes of the script a -script argument names (the fuzzer never reads
-// files of its own choosing).
+// Command lines and scripts through the whole program on the fake platform:
+// the arguments NUL-separated, after an empty one the bytes of the script
+// that -script names (the fuzzer reads no file of its own choosing).
 #include "../../core/commands.h"
 #include "../../core/timing.h"
 #include "../../tool/cli.h"
