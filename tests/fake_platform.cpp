@@ -15,23 +15,19 @@ namespace {
 // Settings ("_at"/"_from": the n-th call; "rtkit": 0 absent, 1 granting, 2 refusing).
 // clang-format off
 const std::map<std::string, std::int64_t> DEFAULTS = {
-    {"has_counter", 1}, {"change_ticks", 0}, {"open_fails", 0}, 
-    {"name_limit", 4096}, {"port_is_char", 1}, {"port_device", 0x440}, {"port_in_use", 0}, {"port_is_tty", 1},
-    {"process_error", 0}, {"thread_error", 0}, {"tick_start_fails", 0}, {"ticks_stop_at", 0}, {"caps_fail", 0},
-    {"min_period_ms", 1}, {"break_error", 0}, {"break_fails_from", 0}, {"interrupt_at_sleep", 0},
-    {"sleep_ticks", 0}, {"pulse_device", 0}, {"pulse_error", 0}, {"pause_at_change", 0}, {"pause_ticks", 0},
-    {"privileged", 1}, {"rtprio_limit", 0}, {"bus", 1}, {"rtkit", 0}, {"rtkit_max", 20}};
-// clang-format on
+    {"has_counter", 1}, {"change_ticks", 0}, {"open_fails", 0}, {"name_limit", 4096}, {"port_is_char", 1},
+    {"port_device", 0x440}, {"port_in_use", 0}, {"port_is_tty", 1}, {"process_error", 0}, {"thread_error", 0},
+    {"tick_start_fails", 0}, {"ticks_stop_at", 0}, {"caps_fail", 0}, {"min_period_ms", 1}, {"break_error", 0},
+    {"break_fails_from", 0}, {"interrupt_at_sleep", 0}, {"sleep_ticks", 0}, {"pulse_device", 0}, {"pulse_error", 0},
+    {"pause_at_change", 0}, {"pause_ticks", 0}, {"privileged", 1}, {"rtprio_limit", 0}, {"bus", 1}, {"rtkit", 0},
+    {"rtkit_max", 20}};
 // Errors: opening refused, busy, a vanished device, a name too long.
 const int FREQUENCY = 10000000, FAKE_DENIED = 13, FAKE_BUSY = 16, FAKE_GONE = 5, FAKE_TOO_LONG = 36;
 
 enum Kind { WORD, SLEEP, TICK_WAIT, CHANGE_ON, CHANGE_OFF };
-struct Event {
-    Kind kind;
-    std::string word;
-    std::int64_t time; // the counter at the call; ms for a sleep
-    long printed;      // bytes on standard output so far (a file when captured)
-};
+// time: the counter at the call, ms for a sleep; printed: bytes on standard output so far.
+struct Event { Kind kind; std::string word; std::int64_t time; long printed; };
+// clang-format on
 
 struct Fake {
     std::map<std::string, std::int64_t> config = DEFAULTS;
