@@ -37,26 +37,16 @@ int run_on_fake(const std::string& args, const std::string& config, std::string*
     return status;
 }
 
-namespace {
-const std::string NO_REALTIME =
-    "tarvik: no realtime priority for this user: a busy machine can disturb frames (join the "
-    "group tarvik, or see \"Realtime\" in man tarvik)\n";
-std::string unknown(const std::string& word) {
-    return "tarvik: unrecognized command: " + word + "\n";
-}
-std::string ignoring(const std::string& word) {
-    return "tarvik: ignoring \"" + word + "\", which is no option\n";
-}
-// A run that wakes the robot and sends one frame.
-std::string woke(const std::string& frame, const std::string& port = "P") {
-    return "open " + port + " claim lock w0 s100 rest P T " + frame + " N release close";
-}
-} // namespace
-
 TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
     std::string script = temp_path("runs.txt");
     write_file(script, "0 stop\n0 stop\n");
     // clang-format off
+    auto unknown = [](const std::string& word) { return "tarvik: unrecognized command: " + word + "\n"; };
+    auto ignoring = [](const std::string& word) { return "tarvik: ignoring \"" + word + "\", which is no option\n"; };
+    auto woke = [](const std::string& frame, const std::string& port = "P") { // a wake-up, one frame
+        return "open " + port + " claim lock w0 s100 rest P T " + frame + " N release close"; };
+    const std::string NO_REALTIME = "tarvik: no realtime priority for this user: a busy machine can disturb frames (join the "
+                                    "group tarvik, or see \"Realtime\" in man tarvik)\n";
     const std::string S = "-script " + script, O = "error opening port\n", W = "error writing port\n",
         F = "rest P T 8e/8 N", PF = "open P claim lock " + F + " release close",
         NOFILE = "tarvik: error opening file /nonexistent/s, errno=2\n",
