@@ -6,7 +6,6 @@
 #include <map>
 #include <set>
 #include <sstream>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -21,8 +20,9 @@ const std::map<std::string, std::int64_t> DEFAULTS = {
     {"break_fails_from", 0}, {"interrupt_at_sleep", 0}, {"sleep_ticks", 0}, {"pulse_device", 0}, {"pulse_error", 0},
     {"pause_at_change", 0}, {"pause_ticks", 0}, {"privileged", 1}, {"rtprio_limit", 0}, {"bus", 1}, {"rtkit", 0},
     {"rtkit_max", 20}};
+const std::int64_t FREQUENCY = 10000000, PERIOD = FREQUENCY / 1000; // of the counter, of the tick timer
 // Errors: opening refused, busy, a vanished device, a name too long.
-const int FREQUENCY = 10000000, FAKE_DENIED = 13, FAKE_BUSY = 16, FAKE_GONE = 5, FAKE_TOO_LONG = 36;
+const int FAKE_DENIED = 13, FAKE_BUSY = 16, FAKE_GONE = 5, FAKE_TOO_LONG = 36;
 
 enum Kind { WORD, SLEEP, TICK_WAIT, CHANGE_ON, CHANGE_OFF };
 // time: the counter at the call, ms for a sleep; printed: bytes on standard output so far.
@@ -235,9 +235,6 @@ void plat_sleep_ms(unsigned ms) {
     fake.now += cfg("sleep_ticks") ? cfg("sleep_ticks") : std::int64_t{ms} * FREQUENCY / 1000;
     if (++fake.sleeps == cfg("interrupt_at_sleep"))
         fake.interrupted = 130;
-    // Other threads run now and then, as in a real sleep (valgrind runs one at a time).
-    if (fake.sleeps % 64 == 0)
-        std::this_thread::yield();
 }
 
 // Like the service, refuses more than its highest priority.
@@ -262,14 +259,13 @@ bool plat_tick_timer_start(std::intptr_t* event, std::intptr_t* timer) {
 // Ticks every millisecond from the start; a wait takes every tick so far, or waits for the next.
 bool plat_tick_wait(std::intptr_t, unsigned timeout_ms) {
     log(TICK_WAIT);
-    const std::int64_t period = FREQUENCY / 1000;
     if (cfg("ticks_stop_at") && ++fake.tick_waits >= cfg("ticks_stop_at")) {
-        fake.now += timeout_ms * period;
+        fake.now += timeout_ms * PERIOD;
         return false;
     }
-    std::int64_t ticks = (fake.now - fake.tick_origin) / period;
+    std::int64_t ticks = (fake.now - fake.tick_origin) / PERIOD;
     fake.ticks_consumed = ticks > fake.ticks_consumed ? ticks : fake.ticks_consumed + 1;
     if (ticks < fake.ticks_consumed)
-        fake.now = fake.tick_origin + fake.ticks_consumed * period;
+        fake.now = fake.tick_origin + fake.ticks_consumed * PERIOD;
     return true;
 }

@@ -193,15 +193,14 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
 }
 
 // The recording port: whole files, byte for byte (100 ns a tick, times
-// rounded to the microsecond).
+// rounded to the microsecond), never written mid-frame.
 TEST(Runs, RecordingsByteForByte) {
     const std::string golden = read_file(TARVIK_TESTS_DIR "/expected/0x5.vcd");
     std::string script = temp_path("late.txt"), out;
     write_file(script, "1100 0x0\n");
     EXPECT_EQ(run_on_fake("0x5 -port x.vcd", "", &out), 0);
     EXPECT_EQ(fake_file("x.vcd"), golden);
-    EXPECT_EQ(fake_trace(),
-              "write lock write s100 rest P T write N write close"); // never mid-frame
+    EXPECT_EQ(fake_trace(), "write lock write s100 rest P T write N write close");
     // Ctrl-C in the wake-up pause: closed with the mark ended.
     EXPECT_EQ(run_on_fake("stop -port x.vcd", "interrupt_at_sleep=1", &out), 130);
     EXPECT_EQ(fake_file("x.vcd"),

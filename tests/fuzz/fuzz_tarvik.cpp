@@ -5,29 +5,24 @@
 #include "../../core/timing.h"
 #include "../../tool/cli.h"
 #include "../fake_platform.h"
+#include "../files.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 static std::string script;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    script = "/tmp/tarvik-fuzz-" + std::to_string(getpid());
+    script = temp_path("fuzz.txt");
     return std::freopen("/dev/null", "w", stdout) ? 0 : 1;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);
     std::size_t end = std::min(input.find(std::string(2, '\0')), size);
-    std::FILE* f = std::fopen(script.c_str(), "wb");
-    if (!f)
-        return 0;
-    if (end < size)
-        std::fwrite(data + end + 2, 1, size - end - 2, f);
-    std::fclose(f);
+    write_file(script, input.substr(std::min(end + 2, size)));
     std::vector<std::string> args = {"tarvik"};
     for (std::size_t at = 0, next; at <= end && args.size() < 16; at = next + 1) {
         next = std::min(input.find('\0', at), end);
