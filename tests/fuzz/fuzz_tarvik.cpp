@@ -1,42 +1,32 @@
-// Arbitrary command lines and scripts through the whole program on the fake
-// platform. The input is the arguments, NUL-separated, then after an empty
-// argument the bytes of the one script a -script argument may name (the
-// fuzzer never reads files of its own choosing).
+// Command lines and scripts through the whole program on the fake platform:
+// the arguments NUL-separated, after an empty one the bytes of the script
+// that -script names (the fuzzer reads no file of its own choosing).
 #include "../../core/commands.h"
 #include "../../core/timing.h"
 #include "../../tool/cli.h"
 #include "../fake_platform.h"
+#include "../files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
-namespace {
-std::string script;
-}
+static std::string script;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    script = "/tmp/tarvik-fuzz-" + std::to_string(getpid());
+    script = temp_path("fuzz.txt");
     return std::freopen("/dev/null", "w", stdout) ? 0 : 1;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     std::string input(reinterpret_cast<const char*>(data), size);
-    std::size_t end = input.find(std::string(2, '\0'));
-    std::string text = end == std::string::npos ? "" : input.substr(end + 2);
-    input = input.substr(0, end);
-    std::FILE* f = std::fopen(script.c_str(), "wb");
-    if (!f)
-        return 0;
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
+    std::size_t end = std::min(input.find(std::string(2, '\0')), size);
+    write_file(script, input.substr(std::min(end + 2, size)));
     std::vector<std::string> args = {"tarvik"};
-    for (std::size_t at = 0; at <= input.size() && args.size() < 16; ++at) {
-        std::size_t next = input.find('\0', at);
-        next = next == std::string::npos ? input.size() : next;
+    for (std::size_t at = 0, next; at <= end && args.size() < 16; at = next + 1) {
+        next = std::min(input.find('\0', at), end);
         args.push_back(input.substr(at, next - at));
-        at = next;
     }
     // Only names of its own in the trace: every port is "P".
     for (std::size_t i = 1; i + 1 < args.size(); ++i)
