@@ -38,25 +38,22 @@ def cached(name):
 
 # The Windows cross builds (ctest passes them; by hand the cache names them).
 WINDOWS_BUILD = os.environ.get("TARVIK_WINDOWS_BUILD_DIR", cached("TARVIK_WINDOWS_BUILD_DIR"))
-WINDOWS64_BUILD = os.environ.get("TARVIK_WINDOWS64_BUILD_DIR",
-                                 cached("TARVIK_WINDOWS64_BUILD_DIR"))
+WINDOWS64_BUILD = os.environ.get("TARVIK_WINDOWS64_BUILD_DIR", cached("TARVIK_WINDOWS64_BUILD_DIR"))
 SANITIZED = cached("TARVIK_SANITIZE").upper() in ("ON", "1", "TRUE", "YES")
 
 Result = collections.namedtuple("Result", "status out err changes")
 
 
 def run(argv, stdin=b"", env=None, timeout=120, record=False, during=None):
-    """Runs argv with the extra environment (None removes a setting), killed
-    after timeout seconds (times the slowdown). With record, changes has "1"
-    for each break ioctl on, "0" for each off. during(process) runs meanwhile."""
+    """Runs argv with the extra environment (None removes a setting), killed after timeout seconds (times
+    the slowdown). With record, changes has "1" per break ioctl on, "0" per off. during(process) runs meanwhile."""
     env = {k: v for k, v in dict(os.environ, **(env or {})).items() if v is not None}
     env.setdefault("ASAN_OPTIONS", "verify_asan_link_order=0")
     with tempfile.TemporaryDirectory() as tmp:
         log = os.path.join(tmp, "ioctl.log")
         if record:
             env.update(LD_PRELOAD=RECORDER, TARVIK_IOCTL_LOG=log)
-        # Ctrl-C as a user's shell delivers it, even where this runs with it
-        # ignored (in the background).
+        # Ctrl-C as a user's shell delivers it, even where it is ignored here (in the background).
         default_sigint = signal.getsignal(signal.SIGINT) == signal.SIG_IGN
         proc = subprocess.Popen(argv, env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 preexec_fn=(lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
@@ -75,8 +72,7 @@ def run(argv, stdin=b"", env=None, timeout=120, record=False, during=None):
 
 
 class Pty:
-    """A pseudo-terminal whose far end the test holds open, so that the line
-    hangs up only when the test says."""
+    """A pseudo-terminal whose far end the test holds open: it hangs up when the test says."""
 
     def __init__(self):
         self.master, self.slave = os.openpty()
@@ -99,8 +95,7 @@ class Pty:
 
 @pytest.fixture
 def pty():
-    p = Pty()
-    yield p
+    yield (p := Pty())
     p.hang_up()
 
 
@@ -126,8 +121,7 @@ def vcd_changes(text):
 
 
 def vcd_frames(text, starts=False):
-    """The frames of a recording as (code, bits), read from the gaps; with
-    starts, as (start in µs, code, bits)."""
+    """The frames of a recording as (code, bits) read from the gaps, or (start in µs, code, bits)."""
     changes, frames = vcd_edges(text), []
     for i, (at, on) in enumerate(changes):
         length = changes[i + 1][0] - at if i + 1 < len(changes) else None
@@ -140,15 +134,12 @@ def vcd_frames(text, starts=False):
 
 
 def expected(name):
-    with open(os.path.join(EXPECTED, name)) as f:
-        return f.read()
+    return open(os.path.join(EXPECTED, name)).read()
 
 
-class Served:
-    """tarvik -serve recording to work/x.vcd, its first line read from output
-    (else its stdout, the rest of which is read only once it stops); with
-    listen, an event stream open whose events collect in events. stop(), or
-    leaving the with block, ends it with Ctrl-C."""
+class Served(contextlib.AbstractContextManager):
+    """tarvik -serve recording to work/x.vcd, its first line read from output (else stdout, read no further
+    until it stops); with listen, its events collect in events. Ctrl-C by stop() or on leaving the with."""
 
     def __init__(self, work, args=(), listen=True, argv=None, at="127.0.0.1:0", output=None, **popen):
         self.vcd, self.status, self.events = os.path.join(work, "x.vcd"), None, []
@@ -166,9 +157,6 @@ class Served:
         self.host = "127.0.0.1:%d" % self.port
         if listen:
             self._pump(self.open_stream(), self._event)
-
-    def __enter__(self):
-        return self
 
     def __exit__(self, *exc):
         if self.status is None:
@@ -197,17 +185,14 @@ class Served:
                 self.seen.notify_all()
 
     def call(self, method, path, body=None, headers=None, text=False):
-        """(status, answer), the answer parsed if it is JSON, unless text; its type in type."""
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=WAIT)
-        try:
+        """(status, answer), parsed if it is JSON, unless text; its type in type."""
+        with contextlib.closing(http.client.HTTPConnection("127.0.0.1", self.port, timeout=WAIT)) as conn:
             body = json.dumps(body) if isinstance(body, (dict, list)) else body
             json_type = {"Content-Type": "application/json"} if method == "POST" else {}
             conn.request(method, path, body, dict(json_type, **(headers or {})))
             answer = conn.getresponse()
             content, self.type = answer.read().decode(errors="replace"), answer.getheader("Content-Type")
             return answer.status, json.loads(content) if self.type == "application/json" and not text else content
-        finally:
-            conn.close()
 
     def press(self, command, **more):
         return self.call("POST", "/api/send", dict(command=command, **more))
@@ -227,16 +212,14 @@ class Served:
         return [e for e in self.events if e["type"] == "frame"]
 
     def stop(self):
-        """Ctrl-C: (status, what it printed after its first line and the
-        network's lines, the recording); all after its first line in out."""
+        """Ctrl-C: (status, what it printed after its first and the network's lines, the recording)."""
         started = time.monotonic()
         self.stopping.set()
         self.proc.send_signal(signal.SIGINT)
-        try:
+        with contextlib.suppress(subprocess.TimeoutExpired):
             self.proc.wait(WAIT)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        self.proc.kill()  # if it outlived that
+        self.proc.wait()
         self.status, self.seconds = self.proc.returncode, time.monotonic() - started
         self.out = "".join(iter(lambda: self._line(WAIT), ""))
         recording = open(self.vcd).read() if os.path.exists(self.vcd) else ""
