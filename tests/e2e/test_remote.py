@@ -175,7 +175,7 @@ def test_windows_build_under_wine(tmp_path):
 
 def test_crowd():
     """256 event streams at most (a closed one makes room), 512 connections (one more is closed at
-    once), every stream hearing every frame, the page and presses answered at once. As another
+    once), every stream hearing of the presses, the page and presses answered at once. As another
     user where it can: a user's limit on locked memory (8 MiB by default) stops none of it."""
     user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] * (os.geteuid() == 0 and bool(shutil.which("setpriv")))
     with tempfile.TemporaryDirectory() as work:
