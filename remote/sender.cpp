@@ -56,7 +56,7 @@ void publish_frame(int line, const char* name, command_code code, RobotModel mod
         {"time",
          static_cast<double>(static_cast<std::int64_t>(seconds_since_start() * 1000)) / 1000},
         {"name", name},
-        {"code", code},
+        {"code", static_cast<std::uint32_t>(code)}, // as /api/send answers it
         {"bits", frame_bits(model)},
         {"disturbed", disturbed}};
     if (line > 0)
