@@ -17,7 +17,7 @@ import private_bus  # noqa: E402  the benchmark's bus, shared
 def test_a_user_without_rights_gets_rtkit():
     if os.geteuid() != 0 or not private_bus.available():
         pytest.skip("the daemons take root, dbus-daemon, polkitd and rtkit-daemon")
-    tmp = tempfile.mkdtemp(prefix="tarvik-rtkit-")  # where nobody reads the script
+    tmp = tempfile.mkdtemp(prefix="tarvik-rtkit-", dir="/tmp")  # nobody reads the script (TMPDIR may be closed)
     out, script = os.path.join(tmp, "out"), os.path.join(tmp, "script.txt")
     os.mkdir(out)
     os.chmod(out, 0o777)  # and writes the recording
