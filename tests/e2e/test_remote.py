@@ -60,8 +60,9 @@ REQUESTS = [
     # Above 0xFF a 12-bit frame; up to 32 bits, of which the frame takes 12.
     (*SEND, {"command": "0x1a0"}, {}, 200, {"code": 0x1A0, "bits": 12}),
     (*SEND, {"command": "0xFFFFFFFF"}, {}, 200, {"code": 0xFFFFFFFF, "bits": 12}),
+    (*SEND, {"command": "0xff"}, {}, 200, {"code": 0xFF, "bits": 8}),
     (*SEND, {"command": "0x8E"}, {"Content-Type": "Application/JSON; charset=utf-8", "Host": "localhost:{port}"}, 200, STOP),
-    *[(*SEND, {"command": c}, {}, 400, E("unrecognized command: " + c)) for c in ("nosuch", "stop\0", "0xzz", "0x", "0x100000000")],
+    *[(*SEND, {"command": c}, {}, 400, E("unrecognized command: " + c)) for c in ("nosuch", "stop\0", "0x8z", "0x", "0x100000000")],
     *[(*SEND, {"command": "stop", "model": m}, {}, 400, E("model must be 1, 2 or 3")) for m in (4, 4294967298, 2.0)],
     (*SEND, {"command": "stop", "speed": 2}, {}, 400, E("unknown field: speed")),
     (*SEND, {"command": 5}, {}, 400, E("expected a string field: command")),
@@ -91,6 +92,8 @@ def test_requests_answers_and_frames(tmp_path):
             assert (got[0], got[1][:len(answer)] if text else got[1]) == (status, answer), (method, path, body, headers)
             sent += [answer] if path == "/api/send" and status == 200 else []
         served.wait_for(lambda e: len(served.frames()) == len(sent))
+        listed = re.findall(r"^ +(\S+) \((\w+)\)$", run([TARVIK, "-commands"]).out, re.M)  # the page's buttons
+        assert [(c["name"], c["code"]) for c in served.call("GET", "/api/commands")[1]] == [(n, int(h, 16)) for n, h in listed]
         status, out, recording = served.stop()
     assert (status, out) == (130, "")
     assert [(e["code"], e["bits"]) for e in served.frames()] == [(a["code"], a["bits"]) for a in sent]
