@@ -98,6 +98,7 @@ TEST(JavaLibrary, NamesAsWrittenOrRefused) {
         {Chars(u"a\0b", 3), ""}, // U+0000 would end the name early
         {u"P\xD800", ""},        // half a surrogate pair
         {u"P\xDC00\xD800", ""},
+        {u"P\xD800\xE000", ""},
         {Chars(2047, u'\u00e9'), e_acute_2047},
         {Chars(2048, u'\u00e9'), ""}, // longer than the system takes: it counts bytes
     };
