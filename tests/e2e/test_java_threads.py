@@ -103,7 +103,7 @@ def frames(path):
 
 
 @pytest.mark.parametrize("mode, rounds", [("own", 20), ("shared", 5), ("names", 0)],
-                         ids=["own recordings", "one recording", "names as written"])
+                         ids=["own_recordings", "one_recording", "names_as_written"])
 def test_threads(classes, tmp_path, mode, rounds):
     r = run(["java", "-Xcheck:jni", "-Djava.library.path=" + BUILD, "-cp", classes, "Threads",
              mode, str(tmp_path), str(rounds), str(THREADS)], timeout=300)

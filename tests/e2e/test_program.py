@@ -90,7 +90,7 @@ def cleaned(text, only_ours):
 
 
 @pytest.mark.parametrize("runner, args, script, act, status, out, err, port_bytes, frames", ROWS,
-                         ids=["%s %s %s" % (r[0], r[1], r[3] or "") for r in ROWS])
+                         ids=["_".join(filter(None, [r[0], *r[1].split(), r[3]])) for r in ROWS])
 def test_program(runner, args, script, act, status, out, err, port_bytes, frames, pty, tmp_path,
                  request):
     wine = request.getfixturevalue("wine") if runner == "wine" else None
