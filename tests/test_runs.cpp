@@ -94,6 +94,9 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
         {"jump -v2", "", 1, unknown("jump"), "tarvik: jump is a Fuzlo command (-pet, not -v2)\n", ""},
         {"left_arm_ot", "", 1, unknown("left_arm_ot"), "tarvik: did you mean left_arm_out, left_arm_up or left_arm_in?\n", ""},
         {"DX_walking -v2", "", 1, unknown("DX_walking"), "tarvik: did you mean D0_walking?\n", ""}, // as listed
+        {"D3_walkng -v2", "", 1, unknown("D3_walkng"), "tarvik: did you mean D3_walking?\n", ""}, // the user's direction
+        {"left_arm_i", "", 1, unknown("left_arm_i"), "tarvik: did you mean left_arm_in or left_arm_up?\n", ""},
+        {"turn_rigt", "", 1, unknown("turn_rigt"), "tarvik: did you mean turn_right?\n", ""}, // the first name
         // Words that are no option are named, the run goes on; a -port with no name keeps the default.
         {"stop -V2 --v2 -v3 -nowakeup -port P", "", 0, "", ignoring("-V2") + ignoring("--v2") + ignoring("-v3"), PF},
         {"stop -nowakeup -port", "", 0, "", "tarvik: -port has no name after it; using COM1\n", "open COM1 claim lock " + F + " release close"},

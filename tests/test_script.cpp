@@ -130,7 +130,7 @@ TEST(Script, ProblemsOfLinesAsTheRemoteAndCheckTellThem) {
         {"200\n10 stop\n  300 \n", 1, 0, 2, "1: \"200\" has no command and nothing before it to repeat: the line is skipped\n"
          "3: \"300\" has no command: the line repeats stop\n"},
         {pad("5 walk_forward", 49) + "7 stop\n", 1, 0, 2, "1: longer than 49 characters: the player reads the rest as lines of their own\n"},
-        {"5 walkforwrd\n5 walk_forward\n", 1, 1, 1, "1: unrecognized command: walkforwrd (did you mean walk_forward?)\n",
+        {"5 wlakforward\n5 walk_forward\n", 1, 1, 1, "1: unrecognized command: wlakforward (did you mean walk_forward?)\n",
          "1: did you mean walk_forward?\n"},
         {"5 walk_forward\n", 2, 1, 0, "1: unrecognized command: walk_forward (walk_forward is a MekTarvik v1 command)\n",
          "1: walk_forward is a MekTarvik v1 command (drop -v2)\n"},
