@@ -91,12 +91,11 @@ TEST(JavaLibrary, NamesAsWrittenOrRefused) {
     for (int i = 0; i < 2047; ++i)
         e_acute_2047 += "\xC3\xA9";
     const std::pair<Chars, std::string> cases[] = {
-        // each width's first and last code point
         {u"\u007fP\u0080\u00e9\u07ff\u0800\u20ac\uffff\U00010000\U0010FFFF\U0001F916",
          "\x7FP\xC2\x80\xC3\xA9\xDF\xBF\xE0\xA0\x80\xE2\x82\xAC\xEF\xBF\xBF"
-         "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xF0\x9F\xA4\x96"},
-        {Chars(u"a\0b", 3), ""}, // U+0000 would end the name early
-        {u"P\xD800", ""},        // half a surrogate pair
+         "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\xF0\x9F\xA4\x96"}, // each width's ends
+        {Chars(u"a\0b", 3), ""},                              // U+0000 would end the name early
+        {u"P\xD800", ""},                                     // half a surrogate pair
         {u"P\xDC00\xD800", ""},
         {u"P\xD800\xE000", ""},
         {Chars(2047, u'\u00e9'), e_acute_2047},
