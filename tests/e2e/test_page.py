@@ -161,7 +161,7 @@ def test_page_check_and_qr_on_loopback(server, tmp_path):
     -script F -check says; the QR code on loopback says why there is none."""
     page = open(os.path.join(ROOT, "remote", "page.html"), "rb").read()
     assert len(page) < 60 * 1024 and not re.search(rb"""(src|href)=["']?(https?:)?//""", page)
-    text = "0 D5_walking\n\n# a comment\n100 stop\n200\n"
+    text = "0 D5_walking\n\n# a comment\n30000 stop\n200\n"  # seconds to the millisecond
     (tmp_path / "s.txt").write_text(text)
     r = run([TARVIK, "-script", str(tmp_path / "s.txt"), "-check", "-v2", "-nowakeup", "-port", str(tmp_path / "no.vcd")])
     frames, seconds = re.search(r"^(\d+) frames;.* ([\d.]+) s in all$", r.out, re.M).groups()
