@@ -4,7 +4,8 @@
 # and valgrind for the robustness stages, Python with pytest and gnuplot for
 # the end-to-end tests and the benchmark, the tools that build and check the
 # packages, two viewers' readers of recordings (sigrok-cli, gtkwave's
-# vcd2fst), Chromium and Selenium for the remote control's browser test, and
+# vcd2fst), Chromium and Selenium for the remote control's browser test,
+# qrencode (libqrencode's own program, to check the QR codes drawn), and
 # a D-Bus daemon, polkit and RTKit for the realtime test (started on a bus of
 # its own). Packages come from this machine's apt sources as configured.
 set -e
@@ -18,7 +19,7 @@ apt-get update -qq || { echo "$0: apt-get update failed: check the apt sources" 
 install_packages --no-install-recommends \
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix clang libclang-rt-14-dev valgrind \
     python3 python3-pytest gnuplot-nox dpkg-dev file man-db lintian sigrok-cli gtkwave \
-    chromium chromium-driver python3-selenium dbus-daemon polkitd rtkit
+    chromium chromium-driver python3-selenium qrencode dbus-daemon polkitd rtkit
 # wine with the libraries it recommends; wine64 runs the 64-bit test build on
 # machines that cannot run 32-bit programs.
 install_packages wine wine32 wine64

@@ -1,5 +1,5 @@
 """Shared fixtures of the tests that run real programs: the build, a bounded
-run, pseudo-terminals, the ioctl log, the recording reader, a served remote. A
+run, pseudo-terminals, the ioctl log, the recording reader, a served remote, wine. A
 busy machine can delay any pulse: runs are checked for what cannot vary."""
 
 import collections
@@ -9,6 +9,7 @@ import json
 import os
 import queue
 import re
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -97,6 +98,27 @@ class Pty:
 def pty():
     yield (p := Pty())
     p.hang_up()
+
+
+@pytest.fixture(scope="session")
+def wine():
+    """(wine, build, prefix, environment) for the 32-bit build, else the 64-bit one under
+    wine64; None when neither runs, or under valgrind. The prefix and server are our own."""
+    prefix = tempfile.mkdtemp(prefix="tarvik-wine-")
+    env = {"DISPLAY": None, "WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
+    null = subprocess.DEVNULL  # the server outlives every run: it holds no run's output open
+    quiet = dict(env={k: v for k, v in dict(os.environ, **env).items() if v is not None},
+                 stdin=null, stdout=null, stderr=null, timeout=300)
+    chosen = None
+    if SLOWDOWN == 1 and (WINDOWS_BUILD or WINDOWS64_BUILD):
+        subprocess.run(["wineserver", "-p"], **quiet)
+        for program, build in (("wine", WINDOWS_BUILD), ("/usr/lib/wine/wine64", WINDOWS64_BUILD)):
+            if chosen is None and build and shutil.which(program) and \
+                    subprocess.run([program, "cmd", "/c", "exit"], **quiet).returncode == 0:
+                chosen = (program, build, prefix, env)
+    yield chosen
+    subprocess.run(["wineserver", "-k"], **quiet)
+    shutil.rmtree(prefix, ignore_errors=True)
 
 
 def frames_of_widths(widths):

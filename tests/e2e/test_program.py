@@ -7,17 +7,13 @@ import fcntl
 import os
 import re
 import select
-import shutil
 import signal
 import struct
-import subprocess
-import tempfile
 import time
 
 import pytest
 
-from conftest import (BUILD, LIRC_STANDIN, SANITIZED, SLOWDOWN, TARVIK, WINDOWS64_BUILD,
-                      WINDOWS_BUILD, expected, frames_of_widths, run, vcd_changes)
+from conftest import BUILD, LIRC_STANDIN, SANITIZED, SLOWDOWN, TARVIK, expected, frames_of_widths, run, vcd_changes
 
 W0 = b"\0"
 O = "error opening port\n"
@@ -58,27 +54,6 @@ ROWS = [
     ("wine", "tests/tarvik_unit_tests.exe", "", None, 0, None, "", None, None),
     ("java", "stop 1 PTY", "", None, 0, "stop = 0x8e\nsent to PTY\n", "", W0, [8]),
 ]
-
-
-@pytest.fixture(scope="session")
-def wine():
-    """(wine, build, prefix, environment) for the 32-bit build, else the 64-bit one under
-    wine64; None when neither runs, or under valgrind. The prefix and server are our own."""
-    prefix = tempfile.mkdtemp(prefix="tarvik-wine-")
-    env = {"DISPLAY": None, "WINEPREFIX": prefix, "WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
-    null = subprocess.DEVNULL  # the server outlives every run: it holds no run's output open
-    quiet = dict(env={k: v for k, v in dict(os.environ, **env).items() if v is not None},
-                 stdin=null, stdout=null, stderr=null, timeout=300)
-    chosen = None
-    if SLOWDOWN == 1 and (WINDOWS_BUILD or WINDOWS64_BUILD):
-        subprocess.run(["wineserver", "-p"], **quiet)
-        for program, build in (("wine", WINDOWS_BUILD), ("/usr/lib/wine/wine64", WINDOWS64_BUILD)):
-            if chosen is None and build and shutil.which(program) and \
-                    subprocess.run([program, "cmd", "/c", "exit"], **quiet).returncode == 0:
-                chosen = (program, build, prefix, env)
-    yield chosen
-    subprocess.run(["wineserver", "-k"], **quiet)
-    shutil.rmtree(prefix, ignore_errors=True)
 
 
 def cleaned(text, only_ours):
