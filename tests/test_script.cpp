@@ -112,8 +112,8 @@ TEST(Script, LinesDelaysAndCommands) {
                    "tarvik: unrecognized command: nosuch\n"
                    "line 3: 1.083 s: 0x1a1 (0xa1): 10100001\n"
                    "2 frames; unrecognized: nosuch (line 2); 1.110 s in all\n");
-    EXPECT_EQ(run_on_fake("0x1a0 -check -port P", "", &out), 0); // one command, 12 bits
-    EXPECT_EQ(out, "0.100 s: 0x1a0 (0x1a0): 000110100000\n1 frame; 0.134 s in all\n");
+    EXPECT_EQ(run_on_fake("0x1a1 -check -port P", "", &out), 0); // one command, 12 bits
+    EXPECT_EQ(out, "0.100 s: 0x1a1 (0x1a1): 000110100001\n1 frame; 0.137 s in all\n");
 }
 
 // What may be wrong with a line: the remote's check hears it line by line, -check says it on
