@@ -188,6 +188,11 @@ def test_crowd():
             streams.append(served.open_stream())
             idle += [connect(served.port) for _ in range(512 - 256 - len(idle))]
             assert answer_of(connect(served.port, b"GET / HTTP/1.1\r\n\r\n")) == b""
+            for s in streams[:-1] + idle:  # once they are gone, the server takes others again
+                s.close()
+            page, started = ("GET / HTTP/1.1\r\nHost: %s\r\nConnection: close\r\n\r\n" % served.host).encode(), time.monotonic()
+            while answer_of(connect(served.port, page))[:12] != b"HTTP/1.1 200":
+                assert time.monotonic() - started < WAIT and not time.sleep(0.1)  # until it has seen them go
             assert served.stop()[:2] == (130, "")
 
 
