@@ -167,6 +167,9 @@ TEST(Runs, MessagesStatusesAndWhatReachesThePlatform) {
          "open P claim lock s1 rest P msg T 8e/8 N s1 rest P msg T 8e/8 N release close"},
         {S + " -v -nowakeup -port P", U + "rtkit=1", 0, "", "tarvik: realtime: RTKit, priority 20\n" + V2, "open P claim rtkit20 lock s1 " + F + " s1 " + F + " release close"},
         {S + " -nowakeup -port P", U + "rtkit=1 rtkit_max=99", 0, "", "", "open P claim rtkit49 lock s1 " + F + " s1 " + F + " release close"},
+        {S + " -nowakeup -port P", U + "rtkit=1 rtkit_max=1", 0, "", "", "open P claim rtkit1 lock s1 " + F + " s1 " + F + " release close"},
+        {S + " -nowakeup -port P", U + "rtkit=1 rtkit_max=0", 0, WPT + WPT, NO_REALTIME, "open P claim lock " + NONE}, // it grants none
+        {"stop -v -nowakeup -port P", "rtprio_limit=-1", 0, "", V1, PF}, // a system without routes (Windows): none told
         {S + " -v -nowakeup -port P", U + "rtkit=2", 0, WPT + WPT, "tarvik: realtime: none\n" + NO_REALTIME + V2, "open P claim rtkit20 lock " + NONE},
         {S + " -nowakeup -port P", U, 0, WPT + WPT, NO_REALTIME, "open P claim lock " + NONE},
         {S + " -nowakeup -port P", U + "bus=0", 0, WPT + WPT, NO_REALTIME, "open P claim lock " + NONE},

@@ -254,6 +254,7 @@ def test_unread_stream_and_stdout(tmp_path):
         assert served.call("POST", "/api/script", {"text": "0 %s\n" % ("n" * 47) * 3000})[0] == 202
         served.wait_for(lambda e: e.get("state") == "ended")
         assert len([e for e in served.events if e["type"] == "unknown"]) == 3000
+        assert served.open_stream("0").readline() == b"id: %d\n" % (len(served.events) - 511)  # kept: the latest 512
         assert served.press("stop") == (200, STOP)
         got = answer_of(stuck)  # what it had before it was dropped
         assert 0 < len(got) < 500 * 1024, len(got)
