@@ -94,6 +94,8 @@ def test_requests_answers_and_frames(tmp_path):
         assert [(c["name"], c["code"]) for c in served.call("GET", "/api/commands")[1]] == [(n, int(h, 16)) for n, h in listed]
         status, out, recording = served.stop()
     assert (status, out) == (130, "")
+    with Served(tmp_path, at=served.host):  # at once on its port, which closed connections still name
+        pass
     assert [(e["code"], e["bits"]) for e in served.frames()] == [(a["code"], a["bits"]) for a in sent]
     frames_match(recording, served.frames())
 
@@ -102,13 +104,12 @@ def test_key_beyond_loopback_and_no_place_to_listen(tmp_path):
     """Every request but the page carries the key, in the query or a cookie. An
     address not this machine's, or a port taken: status 1."""
     with Served(tmp_path, ["-pet"], listen=False, at="0.0.0.0:0") as served:
-        key = served.key
         assert re.fullmatch(r"http://0\.0\.0\.0:\d+/\?key=[0-9a-f]{32}", served.url)
-        assert served.call("GET", "/api/commands?key=" + key[:31] + "-")[0] == 403
-        assert served.call("GET", "/api/commands", headers={"Cookie": "lang=en; tarvik_key=" + key})[1][0]["name"] == "wake_up"
+        assert served.call("GET", "/api/commands?key=" + served.key[:31] + "-")[0] == 403
+        assert served.call("GET", "/api/commands", headers={"Cookie": "lang=en; tarvik_key=" + served.key})[1][0]["name"] == "wake_up"
         assert 'data-model="3"' in served.call("GET", "/")[1]  # the server's model
         robot = {"Host": "robot.local:%d" % served.port}  # any name, beyond loopback
-        assert served.call("POST", "/api/send?key=" + key, {"command": "stop"}, robot) == (200, {"code": 654, "bits": 12})
+        assert served.call("POST", "/api/send?key=" + served.key, {"command": "stop"}, robot) == (200, {"code": 654, "bits": 12})
         for where in ("192.0.2.1:8080", "127.0.0.1:%d" % served.port):
             r = run([TARVIK, "-serve", where, "-nowakeup", "-port", str(tmp_path / "n.vcd")], timeout=30)
             assert (r.status, r.out) == (1, "tarvik: cannot listen on %s: the port is taken, or "
