@@ -11,14 +11,14 @@ import time
 
 import pytest
 
-from conftest import ROOT, TARVIK, WAIT, Served, run, vcd_frames
+from conftest import ROOT, TARVIK, WAIT, Served, run
 
 SCREENSHOTS = os.environ.get("TARVIK_SCREENSHOTS", "")
 
 
 @pytest.fixture
 def server(tmp_path):
-    with Served(tmp_path, listen=False) as served:
+    with Served(tmp_path) as served:
         yield served
 
 
@@ -88,12 +88,11 @@ def test_record_play_save_open_keep(server, browser, tmp_path):
     until(browser, lambda: element(browser, "#line").text == "script ended")
     only_its_server(browser, server.url)
 
-    status, _, recording = server.stop()
-    frames = vcd_frames(recording, starts=True)
-    assert (status, [code for _, code, _ in frames]) == (130, [0x86, 0x88, 0x87] * 3)
+    server.wait_for(lambda e: len(server.frames()) == 9)  # the frames as sent: a busy machine may stretch a pulse
+    assert (server.stop()[0], [f["code"] for f in server.frames()]) == (130, [0x86, 0x88, 0x87] * 3)
     # Played and kept as pressed (pauses of 300 and 600 ms), to a bound a busy machine keeps.
-    spacing = lambda at: [frames[at + 1][0] - frames[at][0], frames[at + 2][0] - frames[at + 1][0]]
-    assert all(abs(a - b) <= 150000 for at in (3, 6) for a, b in zip(spacing(0), spacing(at))), [spacing(at) for at in (0, 3, 6)]
+    at = [f["time"] for f in server.frames()]
+    assert all(abs(at[i + k] - at[i + k - 1] - (at[k] - at[k - 1])) <= 0.15 for i in (3, 6) for k in (1, 2)), at
 
 
 def test_keys_compass_and_phone_layout(server, browser):
@@ -153,8 +152,8 @@ def test_keys_compass_and_phone_layout(server, browser):
     shot("remote-narrow.png")
     only_its_server(browser, server.url)
 
-    status, _, recording = server.stop()
-    assert (status, [code for code, _ in vcd_frames(recording)]) == (
+    server.wait_for(lambda e: len(server.frames()) == 9)
+    assert (server.stop()[0], [f["code"] for f in server.frames()]) == (
         130, [0x86, 0x88, 0xA7, 0x8E, 0x8E, 0x305, 0x305, 0x300, 0x3AA])
 
 
